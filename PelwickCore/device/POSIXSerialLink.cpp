@@ -1,0 +1,183 @@
+#include "device/POSIXSerialLink.h"
+
+#include "device/FlasherError.h"
+#include "util/Clock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pelwick {
+
+namespace {
+
+thread_local int openErrno = 0;
+
+speed_t speedFor(unsigned baud) {
+    switch (baud) {
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B115200;
+    }
+}
+
+bool cableGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// A write that cannot make any progress for this long is treated as a silent peer.
+constexpr double kWriteStallSeconds = 5.0;
+
+// Upper bound of one wait, so that the deadline is re-checked even if poll() is woken spuriously.
+constexpr int kPollSliceMs = 2;
+
+} // namespace
+
+int POSIXSerialLink::lastOpenErrno() {
+    return openErrno;
+}
+
+POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud) : path_(std::move(path)) {
+    openErrno = 0;
+    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        openErrno = errno;
+        throw FlasherError::serialOpenFailed(path_);
+    }
+    fd_ = fd;
+    auto fail = [this](int error) {
+        openErrno = error;
+        ::close(fd_);
+        fd_ = -1;
+        throw FlasherError::serialOpenFailed(path_);
+    };
+    // Another program (or a second Pelwick) already holding the port exclusively makes the open
+    // above fail with EBUSY; from here on we hold it ourselves.
+    if (::ioctl(fd_, TIOCEXCL) != 0 && errno != ENOTTY) {
+        fail(errno);
+    }
+    termios settings{};
+    if (::tcgetattr(fd_, &settings) != 0) {
+        fail(errno);
+    }
+    ::cfmakeraw(&settings);
+    ::cfsetispeed(&settings, speedFor(baud));
+    ::cfsetospeed(&settings, speedFor(baud));
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    settings.c_cflag &= ~(CSTOPB | PARENB | HUPCL | CRTSCTS);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        fail(errno);
+    }
+    ::tcflush(fd_, TCIOFLUSH);
+    sleepFor(0.05);
+}
+
+POSIXSerialLink::~POSIXSerialLink() {
+    close();
+}
+
+Bytes POSIXSerialLink::read(std::size_t max, double timeout) {
+    if (fd_ < 0) {
+        throw FlasherError::notConnected();
+    }
+    const auto deadline = deadlineAfter(timeout);
+    Bytes buffer(std::max<std::size_t>(max, 1));
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+        if (n > 0) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return buffer;
+        }
+        if (n < 0) {
+            const int error = errno;
+            if (cableGone(error)) {
+                throw FlasherError::serialPortClosed();
+            }
+            if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+                throw FlasherError::sambaProtocol("serial read failed (errno " +
+                                                  std::to_string(error) + ")");
+            }
+        }
+        const double remaining = secondsUntil(deadline);
+        if (remaining <= 0) {
+            return {};
+        }
+        // Block until bytes arrive (or the line hangs up) instead of sleeping a fixed interval.
+        pollfd waiter{fd_, POLLIN, 0};
+        const int sliceMs = std::clamp(static_cast<int>(remaining * 1000.0) + 1, 1, kPollSliceMs);
+        if (::poll(&waiter, 1, sliceMs) > 0 && (waiter.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // The line hung up: hand out what is still buffered, then report the cable as gone
+            // (a hung-up terminal reads as end-of-file rather than as an error).
+            const ssize_t probe = ::read(fd_, buffer.data(), buffer.size());
+            if (probe > 0) {
+                buffer.resize(static_cast<std::size_t>(probe));
+                return buffer;
+            }
+            if (probe == 0 || cableGone(errno)) {
+                throw FlasherError::serialPortClosed();
+            }
+        }
+    }
+}
+
+void POSIXSerialLink::write(ByteView data) {
+    std::size_t offset = 0;
+    auto lastProgress = MonotonicClock::now();
+    while (offset < data.size()) {
+        const ssize_t n = ::write(fd_, data.data() + offset, data.size() - offset);
+        if (n >= 0) {
+            offset += static_cast<std::size_t>(n);
+            if (n > 0) {
+                lastProgress = MonotonicClock::now();
+            }
+            continue;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+            if (std::chrono::duration<double>(MonotonicClock::now() - lastProgress).count() >
+                kWriteStallSeconds) {
+                throw FlasherError::sambaTimeout();
+            }
+            pollfd waiter{fd_, POLLOUT, 0};
+            ::poll(&waiter, 1, kPollSliceMs);
+            continue;
+        }
+        if (cableGone(error)) {
+            throw FlasherError::serialPortClosed();
+        }
+        throw FlasherError::sambaProtocol("serial write failed (errno " + std::to_string(error) +
+                                          ")");
+    }
+    if (fd_ >= 0) {
+        ::tcdrain(fd_);
+    }
+}
+
+void POSIXSerialLink::close() noexcept {
+    if (fd_ >= 0) {
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+} // namespace pelwick

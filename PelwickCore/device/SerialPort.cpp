@@ -1,0 +1,84 @@
+#include "device/SerialPort.h"
+
+#include "util/FileIO.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pelwick {
+
+namespace {
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool startsWithAny(const std::string& text, std::initializer_list<const char*> prefixes) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const char* prefix) { return text.starts_with(prefix); });
+}
+
+} // namespace
+
+std::string SerialPort::name() const {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    const auto slash = trimmed.rfind('/');
+    return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+bool SerialPort::isModemPort() const {
+    return startsWithAny(lowercased(name()), {"cu.usbmodem", "ttyacm"});
+}
+
+bool SerialPort::isLikelyProgrammingCable() const {
+    return startsWithAny(lowercased(name()), {"cu.usbmodem", "cu.usbserial", "ttyacm", "ttyusb"});
+}
+
+int SerialPort::rank() const {
+    const std::string lower = lowercased(name());
+    if (startsWithAny(lower, {"cu.usbmodem", "ttyacm"})) {
+        return 0;
+    }
+    if (startsWithAny(lower, {"cu.usbserial", "ttyusb"})) {
+        return 1;
+    }
+    return 2;
+}
+
+std::vector<SerialPort> programmingCables(const std::vector<SerialPort>& ports) {
+    std::vector<SerialPort> cables;
+    std::copy_if(ports.begin(), ports.end(), std::back_inserter(cables),
+                 [](const SerialPort& port) { return port.isLikelyProgrammingCable(); });
+    return cables;
+}
+
+std::vector<SerialPort> preferredOrder(std::vector<SerialPort> cables) {
+    std::stable_sort(cables.begin(), cables.end(),
+                     [](const SerialPort& a, const SerialPort& b) { return a.rank() < b.rank(); });
+    return cables;
+}
+
+std::vector<SerialPort> DeviceSerialPortListing::listPorts() const {
+    std::error_code code;
+    std::filesystem::directory_iterator entries(deviceDirectory_, code);
+    if (code) {
+        throw FileAccessError("list", deviceDirectory_, code);
+    }
+    std::vector<SerialPort> ports;
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (startsWithAny(name, {"cu.", "ttyACM", "ttyUSB"})) {
+            ports.push_back(SerialPort{(deviceDirectory_ / name).string()});
+        }
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const SerialPort& a, const SerialPort& b) { return a.path < b.path; });
+    return ports;
+}
+
+} // namespace pelwick

@@ -1,0 +1,138 @@
+#include "flash/FlashCalw.h"
+
+#include "device/FlasherError.h"
+
+#include <algorithm>
+
+namespace pelwick {
+
+namespace {
+
+constexpr double kIdentifyTimeout = 3.0;
+constexpr double kReadBlockTimeout = 30.0;
+
+// Runs one step of a write or verify, replacing a time-out by a sentence that says what the
+// program was doing.
+template <typename Step> auto relabellingTimeout(const std::string& activity, Step&& step) {
+    try {
+        return step();
+    } catch (const FlasherError& error) {
+        if (error.kind() == FlasherError::Case::sambaTimeout) {
+            throw FlasherError::timedOutWhile(activity);
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+FlashCalw::FlashCalw(SambaClient& samba, double commandSettleSeconds)
+    : samba_(samba), commandSettleSeconds_(commandSettleSeconds) {}
+
+DeviceIdentity FlashCalw::identify() {
+    const std::uint32_t cpu = samba_.readWord(cpuid, kIdentifyTimeout);
+    const std::uint32_t cidr = samba_.readWord(chipidCIDR, kIdentifyTimeout);
+    const std::uint32_t exid = samba_.readWord(chipidEXID, kIdentifyTimeout);
+    return SAM4LChipTable::identify(cidr, exid, cpu);
+}
+
+Bytes FlashCalw::readRegion(const Progress& progress) {
+    Bytes result;
+    result.reserve(FlashLayout::applicationSize);
+    for (std::uint32_t offset = 0; offset < FlashLayout::applicationSize;
+         offset += SambaClient::blockSize) {
+        const auto length =
+            std::min<std::uint32_t>(SambaClient::blockSize, FlashLayout::applicationSize - offset);
+        const Bytes block =
+            samba_.read(FlashLayout::applicationStart + offset, length, kReadBlockTimeout);
+        result.insert(result.end(), block.begin(), block.end());
+        if (progress) {
+            progress(static_cast<double>(offset + length) / FlashLayout::applicationSize);
+        }
+    }
+    return result;
+}
+
+Bytes FlashCalw::readApplication(const Progress& progress) {
+    return readRegion(progress);
+}
+
+void FlashCalw::writeApplication(ByteView data, const Progress& progress,
+                                 const Progress& verifyProgress, const PageProgress& pageProgress,
+                                 bool verify) {
+    FirmwareImage::validate(data, true);
+    const DeviceIdentity identity =
+        relabellingTimeout("identifying the calculator", [&] { return identify(); });
+    if (!identity.isSupported15C()) {
+        throw FlasherError::unsupportedDevice(identity.name, identity.cidr, identity.exid);
+    }
+
+    SambaFlashApplet applet(samba_, commandSettleSeconds_);
+    relabellingTimeout("uploading the flash applet", [&] { applet.upload(); });
+    const SambaAppletInfo info =
+        relabellingTimeout("starting the flash applet", [&] { return applet.initialize(0, 0, 0); });
+    relabellingTimeout("unlocking flash", [&] { unlockApplicationRegions(applet, info); });
+
+    const std::size_t page = info.pageSize;
+    const std::size_t count = data.size();
+    const int pages = static_cast<int>((count + page - 1) / page);
+    Bytes pageBytes;
+    for (int i = 0; i < pages; ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * page;
+        const std::size_t end = std::min(offset + page, count);
+        pageBytes.assign(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                         data.begin() + static_cast<std::ptrdiff_t>(end));
+        pageBytes.resize(page, 0xFF);
+        const auto address = static_cast<std::uint32_t>(FlashLayout::applicationStart + offset);
+        relabellingTimeout("writing page " + std::to_string(i + 1) + " of " + std::to_string(pages),
+                           [&] { (void)applet.write(address, pageBytes); });
+        if (pageProgress) {
+            pageProgress(FlashPageWrite{address, i, pages, pageBytes});
+        }
+        if (progress) {
+            progress(static_cast<double>(i + 1) / pages);
+        }
+    }
+    if (progress) {
+        progress(1.0);
+    }
+    if (verify) {
+        verifyApplication(data, verifyProgress);
+    }
+}
+
+void FlashCalw::unlockApplicationRegions(SambaFlashApplet& applet, const SambaAppletInfo& info) {
+    const std::uint32_t lockBits = info.lockBitCount != 0 ? info.lockBitCount : 16;
+    const std::uint32_t totalPages = info.pageCount != 0 ? info.pageCount : 256;
+    const std::uint32_t pagesPerRegion = lockBits <= totalPages ? totalPages / lockBits : 1;
+    const std::uint32_t startPage = info.appStartPage != 0 ? info.appStartPage : 32;
+    const std::uint32_t firstRegion = startPage / pagesPerRegion;
+    // A first region at or beyond the last lock bit leaves nothing to unlock.
+    for (std::uint32_t region = firstRegion; region < lockBits; ++region) {
+        try {
+            applet.unlockRegion(region);
+        } catch (const FlasherError& error) {
+            // A region the applet could not unlock is reported by the write that needs it.
+            if (error.kind() != FlasherError::Case::appletFailed) {
+                throw;
+            }
+        }
+    }
+}
+
+void FlashCalw::verifyApplication(ByteView data, const Progress& progress) {
+    FirmwareImage::validate(data, true);
+    if (progress) {
+        progress(0.0);
+    }
+    const Bytes readBack =
+        relabellingTimeout("verifying firmware", [&] { return readRegion(progress); });
+    if (!std::equal(readBack.begin(), readBack.end(), data.begin(), data.end())) {
+        throw FlasherError::verifyMismatch();
+    }
+    if (progress) {
+        progress(1.0);
+    }
+}
+
+} // namespace pelwick

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "device/ByteTransport.h"
+#include "device/SerialPort.h"
+#include "flash/DeviceIdentity.h"
+#include "flash/FlashLayout.h"
+#include "samba/SambaClient.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace pelwick {
+
+class SimulatedCalculatorTransport;
+
+/// Which pass a progress value belongs to, so that one bar can follow reading, writing and
+/// verifying.
+enum class FlashProgressPhase { reading, writing, verifying };
+
+using FlashProgress = std::function<void(double fraction, FlashProgressPhase phase)>;
+using FlashPageProgress = std::function<void(const FlashPageWrite& page)>;
+
+/// A calculator that answered: the port, the live client (which owns the open transport) and the
+/// chip. Whoever receives it owns the connection and must close the client.
+struct ConnectedTarget {
+    SerialPort port;
+    std::shared_ptr<SambaClient> client;
+    DeviceIdentity identity;
+};
+
+/// The device facade: where ports come from, how a port is opened, and the operations that back
+/// up, write and verify a calculator. Holds no connection state.
+struct Flasher {
+    using TransportOpener = std::function<std::unique_ptr<ByteTransport>(const SerialPort&)>;
+
+    std::shared_ptr<const SerialPortListing> ports;
+    bool requireExactFirmwareSize = true;
+    TransportOpener openTransport;
+    double flashCommandSettleSeconds = 0.01;
+
+    /// Opens a serial link at 115,200 baud on the port's path.
+    static std::unique_ptr<ByteTransport> openSerialLink(const SerialPort& port);
+
+    /// The real cable: ports listed from `deviceDirectory`, serial links, 10 ms applet settle.
+    static Flasher realCable(std::filesystem::path deviceDirectory = "/dev");
+    /// DEMO: the simulated calculator's one port, which always opens `simulator`, no settle.
+    static Flasher simulated(std::shared_ptr<SimulatedCalculatorTransport> simulator);
+
+    /// Listed ports that look like a programming cable; listing errors pass through.
+    std::vector<SerialPort> listProgrammingCables() const;
+    /// The same, modem ports first.
+    std::vector<SerialPort> preferredProgrammingCables() const;
+    /// The preferred cable, or noProgrammingCable.
+    SerialPort requireProgrammingCable() const;
+
+    /// Tries the USB modem ports in order of preference: opens, connects the monitor, identifies
+    /// the chip. The first that answers wins; otherwise the last port's error.
+    ConnectedTarget connect(double timeout) const;
+
+    /// Loads and checks a firmware file for a write at `address`.
+    FlashPlan planWrite(const std::filesystem::path& firmwareURL, std::uint32_t address) const;
+
+    /// The operations below work on `client` when given one (and leave it open) or connect by
+    /// themselves and close what they opened on every outcome.
+    void write(const std::filesystem::path& firmwareURL, std::uint32_t address,
+               std::shared_ptr<SambaClient> client, bool verify, const FlashProgress& progress = {},
+               const FlashPageProgress& pageProgress = {}) const;
+    void verify(const std::filesystem::path& firmwareURL, std::uint32_t address,
+                std::shared_ptr<SambaClient> client, const FlashProgress& progress = {}) const;
+    Bytes readApplication(std::shared_ptr<SambaClient> client,
+                          const FlashProgress& progress = {}) const;
+    /// Reads the application and saves it to `url` (atomically); the file error, if any, comes
+    /// after the whole image was read.
+    Bytes read(const std::filesystem::path& url, std::shared_ptr<SambaClient> client,
+               const FlashProgress& progress = {}) const;
+
+private:
+    ConnectedTarget connectSupported(double timeout) const;
+};
+
+} // namespace pelwick
