@@ -1,0 +1,59 @@
+#include "support/ScriptedTransport.h"
+
+#include <algorithm>
+
+namespace pelwick::testing {
+
+void ScriptedTransport::write(ByteView data) {
+    if (failNextWrite) {
+        auto fail = std::move(failNextWrite);
+        failNextWrite = nullptr;
+        fail();
+    }
+    writes.emplace_back(data.begin(), data.end());
+    if (responder) {
+        queue(responder(writes.back()));
+    }
+}
+
+Bytes ScriptedTransport::read(std::size_t max, double) {
+    ++readCount;
+    const std::size_t n = std::min(max, pending_.size());
+    Bytes out(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    return out;
+}
+
+void ScriptedTransport::queue(const Bytes& bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+}
+
+void ScriptedTransport::queue(const std::string& text) {
+    pending_.insert(pending_.end(), text.begin(), text.end());
+}
+
+void ScriptedTransport::queueWord(std::uint32_t word) {
+    for (int i = 0; i < 4; ++i) {
+        pending_.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+    }
+}
+
+std::vector<std::string> ScriptedTransport::commands() const {
+    std::vector<std::string> result;
+    for (const Bytes& w : writes) {
+        if (!w.empty() && w.back() == '#') {
+            result.emplace_back(w.begin(), w.end());
+        }
+    }
+    return result;
+}
+
+Bytes ScriptedTransport::allWritten() const {
+    Bytes all;
+    for (const Bytes& w : writes) {
+        all.insert(all.end(), w.begin(), w.end());
+    }
+    return all;
+}
+
+} // namespace pelwick::testing
