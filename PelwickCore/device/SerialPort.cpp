@@ -32,11 +32,12 @@ std::string SerialPort::name() const {
 }
 
 bool SerialPort::isModemPort() const {
-    return startsWithAny(lowercased(name()), {"cu.usbmodem", "ttyacm"});
+    return isConfirmedSambaPort() || startsWithAny(lowercased(name()), {"cu.usbmodem", "ttyacm"});
 }
 
 bool SerialPort::isLikelyProgrammingCable() const {
-    return startsWithAny(lowercased(name()), {"cu.usbmodem", "cu.usbserial", "ttyacm", "ttyusb"});
+    return isConfirmedSambaPort() ||
+           startsWithAny(lowercased(name()), {"cu.usbmodem", "cu.usbserial", "ttyacm", "ttyusb"});
 }
 
 int SerialPort::rank() const {
@@ -73,7 +74,8 @@ std::vector<SerialPort> DeviceSerialPortListing::listPorts() const {
     for (const auto& entry : entries) {
         const std::string name = entry.path().filename().string();
         if (startsWithAny(name, {"cu.", "ttyACM", "ttyUSB"})) {
-            ports.push_back(SerialPort{(deviceDirectory_ / name).string()});
+            ports.push_back(
+                SerialPort{(deviceDirectory_ / name).string(), readUsbIdentity(sysfsRoot_, name)});
         }
     }
     std::sort(ports.begin(), ports.end(),

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pelwick {
+
+/// One line of help for a serial port that could not be opened, shown below the error:
+/// - not permitted (EACCES, EPERM): which group owns the device, that the user is not in it (or
+///   has joined but not logged in again), and the two remedies (join the group, or install the
+///   udev rule);
+/// - busy (EBUSY): another program holds the port.
+/// None for other causes.
+std::optional<std::string> serialOpenHelp(const std::string& path, int openErrno);
+
+} // namespace pelwick
