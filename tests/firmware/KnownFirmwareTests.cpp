@@ -1,0 +1,277 @@
+#include "firmware/KnownFirmware.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace pelwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string hp15c = "HP 15c Collector’s Edition";
+const std::string hp16c = "HP 16c Collector’s Edition";
+const std::string hp12c = "HP 12c";
+
+std::string item(const std::string& checksum, const std::string& model = hp15c,
+                 const std::string& fileName = "stem", const std::string& description = "") {
+    return nlohmann::json{{"checksum", checksum},
+                          {"model", model},
+                          {"fileName", fileName},
+                          {"description", description}}
+        .dump();
+}
+
+std::string catalogue(const std::vector<std::string>& items) {
+    std::string text = R"({"firmware": [)";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i ? "," : "") + items[i];
+    }
+    return text + "]}";
+}
+
+std::vector<KnownFirmwareEntry> parseText(const std::string& text) {
+    return KnownFirmware::parse(
+        ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+/// The validation message for `text`, or a note saying how parsing ended otherwise.
+std::string listErrorOf(const std::string& text) {
+    try {
+        parseText(text);
+        return "(accepted)";
+    } catch (const KnownFirmware::ListError& error) {
+        EXPECT_EQ(error.description(), error.what());
+        return error.description();
+    } catch (const std::exception& error) {
+        return std::string("(other error) ") + error.what();
+    }
+}
+
+std::string badChecksum(const std::string& text) {
+    return "Known firmware checksum \"" + text + "\" is not a 4-digit hex value.";
+}
+
+TEST(KnownFirmwareParse, AcceptsValidItemsInFileOrder) {
+    const auto entries = parseText(R"({"firmware": [
+        {"model": "HP 12c", "description": "", "checksum": "0X9a9A", "fileName": "v2",
+         "notes": "extra keys are ignored"},
+        {"checksum": "1", "model": "HP 16c Collector’s Edition", "fileName": "model-a1",
+         "description": "Rev B"}
+    ], "comment": 1})");
+    const std::vector<KnownFirmwareEntry> expected = {{0x9A9A, hp12c, "v2", ""},
+                                                      {0x0001, hp16c, "model-a1", "Rev B"}};
+    EXPECT_EQ(entries, expected);
+    EXPECT_TRUE(parseText(R"({"firmware": []})").empty());
+}
+
+TEST(KnownFirmwareParse, ChecksumSyntax) {
+    const std::vector<std::pair<std::string, std::uint16_t>> accepted = {
+        {"0x1a1a", 0x1A1A}, {"FFFF", 0xFFFF}, {"0XfFfF", 0xFFFF}, {"00ab", 0x00AB},
+        {"+FFF", 0x0FFF},   {"0x+1", 0x0001}, {"-0", 0x0000},     {"-000", 0x0000}};
+    for (const auto& [text, value] : accepted) {
+        const auto entries = parseText(catalogue({item(text)}));
+        ASSERT_EQ(entries.size(), 1u) << text;
+        EXPECT_EQ(entries[0].checksum, value) << text;
+    }
+    for (const std::string text : {"9A9A9", "0x", "", "GGGG", "-1", "+", "-", "+FFFF", "0x0x12",
+                                   " 12", "12 ", "x12", "0x12345", "１２"}) {
+        EXPECT_EQ(listErrorOf(catalogue({item(text)})), badChecksum(text));
+    }
+}
+
+TEST(KnownFirmwareParse, ModelAndFileNameRules) {
+    EXPECT_EQ(listErrorOf(catalogue({item("1111", "HP 15c Collector's Edition")})),
+              "Known firmware model \"HP 15c Collector's Edition\" must be one of HP 15c "
+              "Collector’s Edition, HP 16c Collector’s Edition, HP 12c.");
+    EXPECT_EQ(listErrorOf(catalogue({item("1111", "hp 12c")})),
+              "Known firmware model \"hp 12c\" must be one of HP 15c Collector’s Edition, HP 16c "
+              "Collector’s Edition, HP 12c.");
+
+    for (const std::string name : {"Model-A1", "model_a1", "model.bin", "", "ä"}) {
+        EXPECT_EQ(listErrorOf(catalogue({item("1111", hp12c, name)})),
+                  "Known firmware fileName \"" + name +
+                      "\" may use only lowercase letters, digits, and hyphens.");
+    }
+    EXPECT_EQ(parseText(catalogue({item("1111", hp12c, "model-a1")}))[0].fileName, "model-a1");
+}
+
+TEST(KnownFirmwareParse, DuplicatesAndCheckOrder) {
+    EXPECT_EQ(listErrorOf(catalogue({item("1A1A", hp15c, "a"), item("0x1a1a", hp12c, "b")})),
+              "Known firmware checksum 0x1a1a is listed twice.");
+    EXPECT_EQ(listErrorOf(catalogue({item("2222"), item("1A1A"), item("1a1a")})),
+              "Known firmware checksum 1a1a is listed twice.");
+
+    // Within one item: checksum, then model, then fileName, then uniqueness.
+    EXPECT_EQ(listErrorOf(catalogue({item("GGGG", "Nope", "BAD")})), badChecksum("GGGG"));
+    EXPECT_THAT(listErrorOf(catalogue({item("1111", "Nope", "BAD")})),
+                ::testing::StartsWith("Known firmware model \"Nope\""));
+    EXPECT_THAT(listErrorOf(catalogue({item("1111"), item("1111", hp15c, "BAD")})),
+                ::testing::StartsWith("Known firmware fileName \"BAD\""));
+    // Across items: the first failing item is reported.
+    EXPECT_EQ(listErrorOf(catalogue({item("zz"), item("1111", "Nope")})), badChecksum("zz"));
+}
+
+TEST(KnownFirmwareParse, ShapeErrorsComeFromTheDecoder) {
+    const std::string missingDescription =
+        R"({"firmware": [{"checksum": "1111", "model": "HP 12c", "fileName": "a"}]})";
+    EXPECT_THROW(parseText(missingDescription), nlohmann::json::out_of_range);
+    EXPECT_THROW(parseText(R"({"firmware": [{"checksum": 4369, "model": "HP 12c",
+                                             "fileName": "a", "description": ""}]})"),
+                 nlohmann::json::type_error);
+    EXPECT_THROW(parseText(R"({"firmware": )"), nlohmann::json::parse_error);
+    EXPECT_THROW(parseText(""), nlohmann::json::parse_error);
+    EXPECT_THROW(parseText(R"({})"), nlohmann::json::out_of_range);
+    for (const std::string text : {R"([])", R"("firmware")", R"({"firmware": {}})",
+                                   R"({"firmware": ["1111"]})", R"({"firmware": [null]})"}) {
+        EXPECT_THROW(parseText(text), nlohmann::json::type_error) << text;
+    }
+    // The whole file is decoded before items are validated.
+    EXPECT_THROW(parseText(R"({"firmware": [)" + item("GGGG") + "," + R"({"checksum": "1111"}]})"),
+                 nlohmann::json::out_of_range);
+}
+
+TEST(KnownFirmware, ModelsDisplayNameAndLookup) {
+    EXPECT_EQ(KnownFirmware::models(), (std::vector<std::string>{hp15c, hp16c, hp12c}));
+
+    const KnownFirmwareEntry plain{0x1111, hp12c, "a", ""};
+    EXPECT_EQ(plain.displayName(), "HP 12c ");
+    EXPECT_EQ((KnownFirmwareEntry{0x2222, hp15c, "b", "Rev 2"}).displayName(),
+              "HP 15c Collector’s Edition Rev 2");
+
+    const std::vector<KnownFirmwareEntry> list = {plain, {0x2222, hp15c, "b", "Rev 2"}};
+    EXPECT_EQ(KnownFirmware::find(0x2222, list), list[1]);
+    EXPECT_EQ(KnownFirmware::find(0x3333, list), std::nullopt);
+    EXPECT_EQ(KnownFirmware::find(0x1111, {}), std::nullopt);
+
+    // The shipped catalogue loads from the bundle beside this executable and never lists the
+    // simulated calculator's image.
+    EXPECT_EQ(KnownFirmware::find(0x9090), std::nullopt);
+    EXPECT_EQ(&KnownFirmware::all(), &KnownFirmware::all());
+}
+
+const fs::path scratchRoot =
+    fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "firmware-test-scratch";
+
+/// A fresh folder for files that child processes read; its path is the same in every process
+/// started from this executable, so a re-executed death-test child sees what the parent prepared.
+fs::path scratchFolder(const std::string& name) {
+    const fs::path folder = scratchRoot / name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void removeScratchFolder(const fs::path& folder) {
+    fs::remove_all(folder);
+    std::error_code notEmpty;
+    fs::remove(scratchRoot, notEmpty);
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string fatal(const std::string& message) {
+    return "Fatal error: " + message + "\n";
+}
+
+std::string decoderMessage(const std::string& text) {
+    try {
+        parseText(text);
+    } catch (const nlohmann::json::exception& error) {
+        return error.what();
+    }
+    return "(no decoder error)";
+}
+
+/// Loads the shipped catalogue with the bundle folder `bundle`, from several threads at once; when
+/// loading succeeds, ends with status 0 and reports the size and whether all threads got one list.
+void loadCatalogueFrom(const fs::path& bundle) {
+    ::setenv("PELWICK_BUNDLE_DIR", bundle.c_str(), 1);
+    std::vector<const std::vector<KnownFirmwareEntry>*> results(8);
+    std::vector<std::thread> threads;
+    for (auto& result : results) {
+        threads.emplace_back([&result] { result = &KnownFirmware::all(); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const bool shared = std::all_of(results.begin(), results.end(),
+                                    [&](const auto* result) { return result == results[0]; });
+    std::fprintf(stderr, "loaded %zu%s", results[0]->size(), shared ? "" : " more than once");
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+TEST(KnownFirmwareLoadingDeathTest, StopsOnABrokenBundle) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path root = scratchFolder("bundles");
+    const std::string broken = R"({"firmware": [)";
+    writeText(root / "no-json" / "other.json", "{}");
+    fs::create_directories(root / "folder-as-json" / "known-firmware.json");
+    writeText(root / "broken" / "known-firmware.json", broken);
+    writeText(root / "duplicate" / "known-firmware.json",
+              catalogue({item("9090"), item("0x9090")}));
+    writeText(root / "good" / "known-firmware.json", catalogue({item("1A1A"), item("2b2b")}));
+
+    using ::testing::Eq;
+    using ::testing::ExitedWithCode;
+    // A named folder that does not exist is final: the bundle beside the executable is not tried.
+    EXPECT_EXIT(loadCatalogueFrom(root / "absent"), ExitedWithCode(70),
+                Eq(fatal("unable to find bundle named Pelwick_PelwickCore")));
+    EXPECT_EXIT(loadCatalogueFrom(root / "no-json"), ExitedWithCode(70),
+                Eq(fatal("known-firmware.json is missing from the PelwickCore bundle.")));
+    EXPECT_EXIT(loadCatalogueFrom(root / "folder-as-json"), ExitedWithCode(70),
+                Eq(fatal("known-firmware.json is missing from the PelwickCore bundle.")));
+    EXPECT_EXIT(loadCatalogueFrom(root / "broken"), ExitedWithCode(70),
+                Eq(fatal("known-firmware.json is invalid: " + decoderMessage(broken))));
+    EXPECT_EXIT(loadCatalogueFrom(root / "duplicate"), ExitedWithCode(70),
+                Eq(fatal("known-firmware.json is invalid: Known firmware checksum 0x9090 is "
+                         "listed twice.")));
+    EXPECT_EXIT(loadCatalogueFrom(root / "good"), ExitedWithCode(0), Eq("loaded 2"));
+    removeScratchFolder(root);
+}
+
+TEST(KnownFirmwareLoadingDeathTest, FindsTheInstalledBundle) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A copy of this executable in <prefix>/bin with the bundle in <prefix>/share/pelwick. The copy
+    // runs a test that loads the shipped catalogue; the bundle it finds holds a duplicate, so it
+    // stops with that message, which proves where it looked.
+    const fs::path prefix = scratchFolder("install");
+    const fs::path copy = prefix / "bin" / "firmware_tests";
+    fs::create_directories(copy.parent_path());
+    fs::copy_file("/proc/self/exe", copy, fs::copy_options::overwrite_existing);
+    writeText(prefix / "share" / "pelwick" / "Pelwick_PelwickCore.bundle" / "known-firmware.json",
+              catalogue({item("1A1A"), item("0x1a1a")}));
+    const auto runCopy = [&copy] {
+        ::unsetenv("PELWICK_BUNDLE_DIR");
+        // Only the copy's standard error is compared; its test report would be noise.
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execl(copy.c_str(), copy.c_str(),
+                "--gtest_filter=KnownFirmware.ModelsDisplayNameAndLookup", nullptr);
+        std::_Exit(99);
+    };
+    EXPECT_EXIT(runCopy(), ::testing::ExitedWithCode(70),
+                ::testing::Eq(fatal("known-firmware.json is invalid: Known firmware checksum "
+                                    "0x1a1a is listed twice.")));
+
+    // A bundle beside the executable comes first.
+    writeText(prefix / "bin" / "Pelwick_PelwickCore.bundle" / "known-firmware.json", "[]");
+    EXPECT_EXIT(runCopy(), ::testing::ExitedWithCode(70),
+                ::testing::Eq(fatal("known-firmware.json is invalid: " + decoderMessage("[]"))));
+    removeScratchFolder(prefix);
+}
+
+} // namespace
+} // namespace pelwick
