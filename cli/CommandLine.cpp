@@ -1,0 +1,113 @@
+#include "CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <utility>
+
+namespace pelwick {
+
+namespace {
+
+constexpr std::array<std::pair<CommandName, const char*>, 8> commandNames{{
+    {CommandName::ports, "ports"},
+    {CommandName::info, "info"},
+    {CommandName::simulate, "simulate"},
+    {CommandName::backup, "backup"},
+    {CommandName::flash, "flash"},
+    {CommandName::verify, "verify"},
+    {CommandName::checksum, "checksum"},
+    {CommandName::demo, "demo"},
+}};
+
+} // namespace
+
+void CommandLine::declare(CLI::App& app) {
+    app.description("Back up, flash and verify the firmware of HP Voyager calculators (15c CE, "
+                    "16c CE, 12c) over the USB programming cable.");
+    app.require_subcommand(1);
+    // Global options may also follow the command ("pelwick-cli info --demo").
+    app.fallthrough();
+
+    auto* deviceDirectory =
+        app.add_option("--device-dir", global.deviceDirectory, "Folder that lists serial ports")
+            ->type_name("DIR")
+            ->capture_default_str();
+    auto* port =
+        app.add_option("--port", global.port, "Use only this serial port")->type_name("PATH");
+    app.add_flag("--demo", global.demo,
+                 "Talk to a simulated calculator inside this process instead of a cable")
+        ->excludes(deviceDirectory)
+        ->excludes(port);
+    app.add_option("--timeout", global.timeout, "Seconds to wait for the calculator to answer")
+        ->type_name("SECONDS")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    app.add_option("--settle", global.settle,
+                   "Pause after each flash applet command (default 0.01 on a cable, 0 with --demo)")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+
+    app.add_subcommand("ports", "List serial ports and which of them look like the cable");
+    app.add_subcommand("info", "Identify the calculator's chip and monitor");
+
+    auto* simulateCommand = app.add_subcommand(
+        "simulate", "Serve a simulated calculator on a pseudo-terminal until interrupted");
+    simulateCommand
+        ->add_option("--link", simulate.link,
+                     "Also make a symbolic link to the terminal here (removed on exit)")
+        ->type_name("PATH");
+    simulateCommand->add_option("--delay", simulate.delay, "Simulated transfer time per 512 bytes")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    simulateCommand->add_flag("--no-preload", simulate.noPreload,
+                              "Start with an empty application region");
+
+    auto* backupCommand =
+        app.add_subcommand("backup", "Read the calculator's firmware and save it to a file");
+    backupCommand
+        ->add_option("-o,--output", backup.output,
+                     "File to write (default: a name made from the checksum and today's date)")
+        ->type_name("FILE");
+
+    auto* flashCommand =
+        app.add_subcommand("flash", "Write a 114,688-byte firmware image and verify it");
+    flashCommand->add_option("FILE", flash.file, "Firmware image")->required();
+    flashCommand->add_flag("-y,--yes", flash.yes, "Flash without asking for confirmation");
+    flashCommand
+        ->add_option("--backup-dir", flash.backupDirectory,
+                     "Save the calculator's current firmware in this folder first")
+        ->type_name("DIR");
+
+    auto* verifyCommand =
+        app.add_subcommand("verify", "Check that the calculator holds a firmware image");
+    verifyCommand->add_option("FILE", verify.file, "Firmware image")->required();
+
+    auto* checksumCommand = app.add_subcommand(
+        "checksum", "Show the test-menu checksum of firmware files and what is known of them");
+    checksumCommand->add_option("FILE", checksum.files, "Firmware images")->required();
+    checksumCommand
+        ->add_option("--against", checksum.against,
+                     "Judge the files against this backup of the calculator's firmware")
+        ->type_name("BACKUP");
+
+    auto* demoCommand = app.add_subcommand(
+        "demo", "Walk through identify, back up, flash and verify on a simulated calculator");
+    demoCommand->add_flag("--fast", demo.fast, "Skip the simulated transfer time");
+    demoCommand
+        ->add_option("--folder", demo.folder,
+                     "Where the backup and the sample image go (default: a new temporary folder)")
+        ->type_name("DIR");
+}
+
+void CommandLine::resolveCommand(const CLI::App& app) {
+    for (const auto& [name, text] : commandNames) {
+        if (app.got_subcommand(text)) {
+            command = name;
+            return;
+        }
+    }
+}
+
+} // namespace pelwick

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace pelwick {
+
+/// Options that apply to every command that talks to a calculator.
+struct GlobalOptions {
+    std::string deviceDirectory = "/dev";
+    std::optional<std::string> port;
+    bool demo = false;
+    double timeout = 3.0;
+    std::optional<double> settle;
+};
+
+struct BackupOptions {
+    std::optional<std::string> output;
+};
+
+struct FlashOptions {
+    std::string file;
+    bool yes = false;
+    std::optional<std::string> backupDirectory;
+};
+
+struct VerifyOptions {
+    std::string file;
+};
+
+struct ChecksumOptions {
+    std::vector<std::string> files;
+    std::optional<std::string> against;
+};
+
+struct SimulateOptions {
+    std::optional<std::string> link;
+    double delay = 0.01;
+    bool noPreload = false;
+};
+
+struct DemoOptions {
+    bool fast = false;
+    std::optional<std::string> folder;
+};
+
+enum class CommandName { ports, info, simulate, backup, flash, verify, checksum, demo };
+
+/// Everything the command line says: the global options, the chosen command and its options.
+struct CommandLine {
+    GlobalOptions global;
+    CommandName command = CommandName::info;
+    BackupOptions backup;
+    FlashOptions flash;
+    VerifyOptions verify;
+    ChecksumOptions checksum;
+    SimulateOptions simulate;
+    DemoOptions demo;
+
+    /// Declares the options and commands on `app`, writing into this object as CLI11 parses.
+    /// After a successful parse, `resolveCommand` names the command that was given.
+    void declare(CLI::App& app);
+    void resolveCommand(const CLI::App& app);
+};
+
+} // namespace pelwick

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <iosfwd>
+
+namespace pelwick {
+
+/// The streams a command talks through, and which of them are terminals: results go to `out`,
+/// progress, questions and errors to `err`.
+struct Console {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    bool inputIsTerminal = false;
+    bool errorIsTerminal = false;
+
+    /// The process's standard streams, with the terminal flags from isatty().
+    static Console standard();
+};
+
+} // namespace pelwick

@@ -1,0 +1,117 @@
+#include "Commands.h"
+#include "DeviceSession.h"
+#include "ProgressDisplay.h"
+
+#include "firmware/VoyagerFirmwareChecksum.h"
+#include "sim/SimulatedCalculatorTransport.h"
+#include "util/FileIO.h"
+#include "util/Format.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ostream>
+
+namespace pelwick {
+
+namespace {
+
+constexpr double demoOperationDelay = 0.01;
+
+/// A full-size image that is plainly not firmware: a text header, then a byte pattern that never
+/// ends in zeros, so its checksum covers the whole image.
+Bytes demoImage() {
+    static constexpr char header[] = "PELWICK DEMO IMAGE - NOT CALCULATOR FIRMWARE\n";
+    Bytes image(FlashLayout::applicationSize);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>((i * 7 + i / 512) % 251 + 1);
+    }
+    std::copy(header, header + sizeof header - 1, image.begin());
+    return image;
+}
+
+std::filesystem::path demoFolder(const DemoOptions& options) {
+    if (options.folder) {
+        std::filesystem::create_directories(*options.folder);
+        return *options.folder;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "pelwick-demo-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw FileAccessError("create", std::filesystem::temp_directory_path(),
+                              std::error_code(errno, std::generic_category()));
+    }
+    return pattern;
+}
+
+} // namespace
+
+int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Console& console) {
+    std::ostream& out = console.out;
+    const auto simulator = std::make_shared<SimulatedCalculatorTransport>(
+        options.fast ? 0.0 : demoOperationDelay, true);
+    DeviceSession session(simulator, global);
+    auto step = [&](const char* title) { out << '\n' << title << '\n' << std::flush; };
+
+    out << "Pelwick demo: a simulated calculator inside this program stands in for the cable and "
+           "the calculator. Nothing real is written.\n";
+
+    step("1. Identify the calculator");
+    const ConnectedTarget& target = session.connectSupported();
+    out << "   Found " << target.identity.name << " on " << target.port.path << " (monitor "
+        << target.client->version() << "). It can be backed up and flashed.\n";
+
+    step("2. Read and judge the installed firmware");
+    Bytes current;
+    {
+        ProgressDisplay display(console.err, console.errorIsTerminal);
+        current = session.flasher().readApplication(target.client, display.progress());
+    }
+    const BackupChecksumAssessment backup = VoyagerFirmwareChecksum::backupAssessment(current);
+    out << "   " << backup.message() << '\n';
+    if (!backup.isRecognized()) {
+        out << "   (The simulated calculator holds a stand-in image, not real firmware, so it is "
+               "not in the list.)\n";
+    }
+
+    step("3. Back it up");
+    const std::filesystem::path folder = demoFolder(options);
+    const std::filesystem::path backupFile =
+        folder / backup.defaultBackupFileName(std::chrono::system_clock::now());
+    writeFileAtomically(backupFile, current);
+    out << "   Saved to " << backupFile.string()
+        << ". Flashing this file would put the calculator back as it was.\n";
+
+    step("4. Make a sample image to flash");
+    const Bytes image = demoImage();
+    const std::filesystem::path imageFile = folder / "pelwick-demo-image.bin";
+    writeFileAtomically(imageFile, image);
+    out << "   " << imageFile.string() << " (" << image.size()
+        << " bytes): a demo pattern, not calculator firmware.\n";
+    out << "   " << VoyagerFirmwareChecksum::firmwareFileAssessment(image, backup, false).message()
+        << '\n';
+
+    step("5. Flash it at 0x04000 (the bootloader below is never written)");
+    const auto started = MonotonicClock::now();
+    {
+        ProgressDisplay display(console.err, console.errorIsTerminal);
+        session.flasher().write(imageFile, FlashLayout::applicationStart, target.client, true,
+                                display.progress(), display.pageProgress());
+    }
+    const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
+    out << formatString("   Flashed and verified. (%.1f s)\n", seconds);
+
+    step("6. Verify it once more, as \"pelwick-cli verify\" does");
+    {
+        ProgressDisplay display(console.err, console.errorIsTerminal);
+        session.flasher().verify(imageFile, FlashLayout::applicationStart, target.client,
+                                 display.progress());
+    }
+    out << "   Verified: the calculator holds " << imageFile.string() << ".\n";
+    session.close();
+
+    step("7. Restart the calculator and open its test menu; it should show:");
+    out << VoyagerFirmwareChecksum::testMenuDisplayOf(image) << '\n';
+    return 0;
+}
+
+} // namespace pelwick

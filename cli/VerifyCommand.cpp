@@ -1,0 +1,24 @@
+#include "Commands.h"
+#include "DeviceSession.h"
+#include "ProgressDisplay.h"
+
+#include <ostream>
+
+namespace pelwick {
+
+int runVerifyCommand(const GlobalOptions& global, const VerifyOptions& options, Console& console) {
+    // A missing or wrong-size file is refused before the port is touched.
+    FirmwareImage::load(options.file, true);
+    DeviceSession session(global);
+    const ConnectedTarget& target = session.connectSupported();
+    {
+        ProgressDisplay display(console.err, console.errorIsTerminal);
+        session.flasher().verify(options.file, FlashLayout::applicationStart, target.client,
+                                 display.progress());
+    }
+    session.close();
+    console.out << "Verified: the calculator holds " << options.file << ".\n";
+    return 0;
+}
+
+} // namespace pelwick

@@ -1,0 +1,89 @@
+// pelwick-cli: back up, flash and verify HP Voyager calculators from a terminal or a script.
+// Exit status: 0 done, 1 the operation failed (the reason on standard error), 2 wrong usage.
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+
+#include "device/FlasherError.h"
+#include "device/POSIXSerialLink.h"
+#include "util/FileIO.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <iostream>
+
+namespace {
+
+constexpr int failureStatus = 1;
+constexpr int usageStatus = 2;
+
+int runCommand(const pelwick::CommandLine& line, pelwick::Console& console) {
+    using pelwick::CommandName;
+    switch (line.command) {
+    case CommandName::ports:
+        return pelwick::runPortsCommand(line.global, console);
+    case CommandName::info:
+        return pelwick::runInfoCommand(line.global, console);
+    case CommandName::simulate:
+        return pelwick::runSimulateCommand(line.simulate, console);
+    case CommandName::backup:
+        return pelwick::runBackupCommand(line.global, line.backup, console);
+    case CommandName::flash:
+        return pelwick::runFlashCommand(line.global, line.flash, console);
+    case CommandName::verify:
+        return pelwick::runVerifyCommand(line.global, line.verify, console);
+    case CommandName::checksum:
+        return pelwick::runChecksumCommand(line.checksum, console);
+    case CommandName::demo:
+        return pelwick::runDemoCommand(line.global, line.demo, console);
+    }
+    return usageStatus;
+}
+
+// A port that cannot be opened has a common cause on Linux worth naming; the error's own text
+// stays the first line.
+void printOpenHint(std::ostream& err) {
+    switch (pelwick::POSIXSerialLink::lastOpenErrno()) {
+    case EACCES:
+        err << "Your account may not be allowed to use serial ports: add it to the \"dialout\" "
+               "group and log in again.\n";
+        break;
+    case EBUSY:
+        err << "Another program is using the port; close it and try again.\n";
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("pelwick-cli", "pelwick-cli");
+    pelwick::CommandLine line;
+    line.declare(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? 0 : usageStatus;
+    }
+    line.resolveCommand(app);
+
+    pelwick::Console console = pelwick::Console::standard();
+    try {
+        return runCommand(line, console);
+    } catch (const pelwick::FlasherError& error) {
+        std::cout.flush();
+        std::cerr << error.errorDescription() << '\n';
+        if (error.kind() == pelwick::FlasherError::Case::serialOpenFailed) {
+            printOpenHint(std::cerr);
+        }
+        return failureStatus;
+    } catch (...) {
+        std::cout.flush();
+        std::cerr << pelwick::currentExceptionMessage() << '\n';
+        return failureStatus;
+    }
+}

@@ -1,0 +1,127 @@
+#include "CliProcess.h"
+
+#include "support/TempDir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace pelwick::testing {
+namespace {
+
+const std::string noCableText =
+    "No HP programming cable detected. Put the calculator in programming mode and reconnect.";
+
+TEST(CliUsage, ExitStatusSeparatesWrongUsageFromFailure) {
+    EXPECT_EQ(runCli({}).status, 2);
+    EXPECT_EQ(runCli({"frobnicate"}).status, 2);
+    EXPECT_EQ(runCli({"--timeout", "0", "--demo", "info"}).status, 2);
+    EXPECT_EQ(runCli({"--demo", "--port", "/dev/ttyACM0", "info"}).status, 2);
+    EXPECT_EQ(runCli({"flash"}).status, 2);
+    EXPECT_EQ(runCli({"--help"}).status, 0);
+    EXPECT_EQ(runCli({"checksum", "/nonexistent/firmware.bin"}).status, 1);
+}
+
+TEST(CliInfo, IdentifiesTheSimulatedCalculator) {
+    const CliRun run = runCli({"--demo", "info"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Chip:      ATSAM4LC2C\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Monitor:   v1.1 Dec 15 2013 19:03:14\n"), std::string::npos);
+    EXPECT_NE(run.out.find("CIDR:      0xAB0A07E0\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Supported: yes\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Port:      /dev/cu.usbmodemDEMO\n"), std::string::npos);
+    // Global options may follow the command.
+    EXPECT_EQ(runCli({"info", "--demo"}).out, run.out);
+}
+
+TEST(CliInfo, TellsAMissingDeviceFolderFromAMissingCable) {
+    TempDir empty;
+    const CliRun noCable = runCli({"--device-dir", empty.path().string(), "info"});
+    EXPECT_EQ(noCable.status, 1);
+    EXPECT_EQ(noCable.err, noCableText + "\n");
+
+    const std::string missing = (empty / "absent").string();
+    for (const char* command : {"info", "ports"}) {
+        const CliRun run = runCli({"--device-dir", missing, command});
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.err, "Could not list " + missing + ": No such file or directory.\n");
+    }
+
+    // Only serial adapters: listed as cables, but never tried.
+    std::ofstream(empty / "ttyUSB0").put('x');
+    EXPECT_EQ(runCli({"--device-dir", empty.path().string(), "info"}).err, noCableText + "\n");
+    // A named port that would never be tried says so instead of "no cable".
+    const CliRun named = runCli({"--port", (empty / "ttyUSB0").string(), "info"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_NE(named.err.find("is not a USB modem port"), std::string::npos) << named.err;
+}
+
+TEST(CliPorts, ListsCablesInConnectionOrderThenTheRest) {
+    TempDir folder;
+    const CliRun none = runCli({"--device-dir", folder.path().string(), "ports"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.out, "No serial ports found in " + folder.path().string() + ".\n");
+
+    for (const char* name : {"ttyUSB0", "ttyACM1", "cu.Bluetooth-Incoming-Port", "ttyACM0", "ttyS0",
+                             "cu.usbserial-A1"}) {
+        std::ofstream(folder / name).put('x');
+    }
+    const CliRun run = runCli({"--device-dir", folder.path().string(), "ports"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string dir = folder.path().string() + "/";
+    std::vector<std::string> rows;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::string squeezed;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            squeezed += (squeezed.empty() ? "" : " ") + word;
+        }
+        rows.push_back(squeezed);
+    }
+    const std::vector<std::string> expected{
+        "PORT CABLE RANK TRIED",   dir + "ttyACM0 yes 0 yes",
+        dir + "ttyACM1 yes 0 yes", dir + "cu.usbserial-A1 yes 1 no",
+        dir + "ttyUSB0 yes 1 no",  dir + "cu.Bluetooth-Incoming-Port no 2 no",
+    };
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(CliChecksum, ShowsTheTestMenuValueAndTheVerdictForEachFile) {
+    TempDir folder;
+    Bytes simulated(0x1C000, 0);
+    simulated[0] = simulated[1] = 0x90;
+    const auto image = folder.write("sim.bin", simulated);
+    const auto other = folder.write("other.bin", patternImage(3));
+    const std::string missing = (folder / "missing.bin").string();
+
+    const CliRun run = runCli({"checksum", missing, image.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Could not read " + missing + ": No such file or directory.\n");
+    EXPECT_NE(run.out.find("Checksum:  9090h\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Test menu: ChE - - 9090h\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Checksum 9090h. This firmware is not in the list of known versions. "
+                           "Make sure it is made for your calculator’s model. Are you sure you "
+                           "want to install it?"),
+              std::string::npos);
+
+    // Against a backup of the same image the file is already on the calculator; another image is
+    // still unknown.
+    const CliRun against =
+        runCli({"checksum", image.string(), other.string(), "--against", image.string()});
+    EXPECT_EQ(against.status, 0) << against.err;
+    EXPECT_NE(against.out.find("Checksum 9090h. This firmware is already on the calculator."),
+              std::string::npos)
+        << against.out;
+    EXPECT_NE(against.out.find("This firmware is not in the list of known versions. Make sure"),
+              std::string::npos);
+    EXPECT_EQ(runCli({"checksum", image.string(), "--against", missing}).status, 1);
+
+    // A file that cannot be flashed gets its checksum and a warning about its size.
+    const auto small = folder.write("small.bin", {1, 2, 3, 0, 0});
+    const CliRun smallRun = runCli({"checksum", small.string()});
+    EXPECT_NE(smallRun.out.find("Test menu: ChE - - 0303h\n"), std::string::npos);
+    EXPECT_NE(smallRun.out.find("5 bytes; a firmware image has 114688 bytes."), std::string::npos);
+}
+
+} // namespace
+} // namespace pelwick::testing
