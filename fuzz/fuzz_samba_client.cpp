@@ -20,7 +20,8 @@ public:
             return {};
         }
         // The first byte of each answer decides how much of the rest arrives at once.
-        const std::size_t want = std::min<std::size_t>({max, 1 + data_[offset_] % 97, size_ - offset_});
+        const std::size_t want =
+            std::min<std::size_t>({max, std::size_t{1} + data_[offset_] % 97u, size_ - offset_});
         pelwick::Bytes out(data_ + offset_, data_ + offset_ + want);
         offset_ += want;
         return out;

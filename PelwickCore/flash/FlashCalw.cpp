@@ -74,6 +74,13 @@ void FlashCalw::writeApplication(ByteView data, const Progress& progress,
     relabellingTimeout("unlocking flash", [&] { unlockApplicationRegions(applet, info); });
 
     const std::size_t page = info.pageSize;
+    // A page larger than the applet's buffer could never be sent: refuse it with the applet's own
+    // size message before building it, so that a garbled INIT reply cannot make us allocate
+    // gigabytes for one page.
+    if (info.pageSize > info.bufferSize) {
+        throw FlasherError::sambaProtocol("applet WRITE size " + std::to_string(info.pageSize) +
+                                          " exceeds buffer " + std::to_string(info.bufferSize));
+    }
     const std::size_t count = data.size();
     const int pages = static_cast<int>((count + page - 1) / page);
     Bytes pageBytes;
