@@ -1,6 +1,7 @@
 #include "flash/FlashCalw.h"
 
 #include "device/FlasherError.h"
+#include "util/Format.h"
 
 #include <algorithm>
 
@@ -71,6 +72,7 @@ void FlashCalw::writeApplication(ByteView data, const Progress& progress,
     relabellingTimeout("uploading the flash applet", [&] { applet.upload(); });
     const SambaAppletInfo info =
         relabellingTimeout("starting the flash applet", [&] { return applet.initialize(0, 0, 0); });
+    requireBufferInRam(info);
     relabellingTimeout("unlocking flash", [&] { unlockApplicationRegions(applet, info); });
 
     const std::size_t page = info.pageSize;
@@ -108,12 +110,34 @@ void FlashCalw::writeApplication(ByteView data, const Progress& progress,
     }
 }
 
+void FlashCalw::requireBufferInRam(const SambaAppletInfo& info) {
+    // The page data is sent to the buffer the applet names; a garbled INIT reply must not make us
+    // send it into flash or over the applet itself.
+    const std::uint64_t start = info.bufferAddress;
+    const std::uint64_t end = start + info.bufferSize;
+    const std::uint64_t imageStart = SambaFlashApplet::loadAddress;
+    const std::uint64_t imageEnd = imageStart + SambaFlashApplet::image().size();
+    const bool inRam = start >= ramStart && end <= ramStart + ramSize;
+    const bool overImage = start < imageEnd && end > imageStart;
+    if (!inRam || overImage) {
+        throw FlasherError::sambaProtocol(
+            formatString("applet INIT returned a buffer outside free RAM (0x%08X, %u bytes)",
+                         info.bufferAddress, info.bufferSize));
+    }
+}
+
 void FlashCalw::unlockApplicationRegions(SambaFlashApplet& applet, const SambaAppletInfo& info) {
     const std::uint32_t lockBits = info.lockBitCount != 0 ? info.lockBitCount : 16;
     const std::uint32_t totalPages = info.pageCount != 0 ? info.pageCount : 256;
     const std::uint32_t pagesPerRegion = lockBits <= totalPages ? totalPages / lockBits : 1;
     const std::uint32_t startPage = info.appStartPage != 0 ? info.appStartPage : 32;
-    const std::uint32_t firstRegion = startPage / pagesPerRegion;
+    // However the applet describes its geometry, the lock regions that hold the bootloader are
+    // never unlocked.
+    const std::uint64_t regionBytes = static_cast<std::uint64_t>(pagesPerRegion) * info.pageSize;
+    const std::uint64_t firstApplicationRegion =
+        regionBytes == 0 ? 0 : (FlashLayout::applicationStart + regionBytes - 1) / regionBytes;
+    const std::uint32_t firstRegion = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(startPage / pagesPerRegion, firstApplicationRegion));
     // A first region at or beyond the last lock bit leaves nothing to unlock.
     for (std::uint32_t region = firstRegion; region < lockBits; ++region) {
         try {

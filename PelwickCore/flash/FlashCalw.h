@@ -25,6 +25,9 @@ public:
     static constexpr std::uint32_t fsr = 0x400A0008;
     static constexpr std::uint32_t fpr = 0x400A000C;
     static constexpr int pageSize = 512;
+    // The chip's RAM, where the applet and its buffer live.
+    static constexpr std::uint32_t ramStart = 0x20000000;
+    static constexpr std::uint32_t ramSize = 0x8000;
     static constexpr int lockRegions = 16;
     static constexpr std::uint32_t commandKey = 0xA5;
     static constexpr std::uint32_t cmdWP = 1;
@@ -61,6 +64,7 @@ public:
     void setCommandSettleSeconds(double seconds) { commandSettleSeconds_ = seconds; }
 
 private:
+    void requireBufferInRam(const SambaAppletInfo& info);
     void unlockApplicationRegions(SambaFlashApplet& applet, const SambaAppletInfo& info);
     Bytes readRegion(const Progress& progress);
 

@@ -249,5 +249,25 @@ TEST(FlashCalw, AGarbledPageSizeIsAProtocolErrorNotAHugePage) {
     h.calculator->expectBootloaderUntouched();
 }
 
+TEST(FlashCalw, AGarbledInitCannotAimPagesOrUnlocksAtTheBootloader) {
+    // A buffer that is not free RAM is refused before anything is unlocked or sent.
+    for (std::uint32_t buffer : {0x00000200u, 0x20002100u, 0x20007F00u}) {
+        DriverHarness h;
+        h.calculator->initOverrides = {{0x0C, buffer}};
+        const auto error =
+            flasherErrorOf([&] { h.driver.writeApplication(testing::patternImage()); });
+        EXPECT_EQ(error.kind(), FlasherError::Case::sambaProtocol) << buffer;
+        EXPECT_TRUE(h.calculator->unlockRequests.empty());
+        EXPECT_TRUE(h.calculator->writeOffsets.empty());
+        h.calculator->expectBootloaderUntouched();
+    }
+    // A start page inside the bootloader still leaves its lock regions alone.
+    DriverHarness h;
+    h.calculator->initOverrides = {{0x20, 1}};
+    EXPECT_NO_THROW(h.driver.writeApplication(testing::patternImage(), {}, {}, {}, false));
+    ASSERT_FALSE(h.calculator->unlockRequests.empty());
+    EXPECT_EQ(h.calculator->unlockRequests.front(), 2u);
+}
+
 } // namespace
 } // namespace pelwick
