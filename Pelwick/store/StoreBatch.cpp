@@ -1,0 +1,371 @@
+#include "device/FlasherError.h"
+#include "firmware/BatchBackupNaming.h"
+#include "store/FlasherStore.h"
+#include "store/StoreInternals.h"
+#include "util/FileIO.h"
+
+#include <ctime>
+#include <stdexcept>
+#include <system_error>
+
+namespace pelwick {
+
+using namespace StoreTexts;
+
+/// The running unit of a batch. Cancelling it (`returnToWelcome`, `beginBatchSession`,
+/// `stopBatch`) stops it after its current step without touching the store.
+struct FlasherStore::UnitTask {
+    bool cancelled = false;
+};
+
+void FlasherStore::cancelBatchUnitTask() {
+    if (batchUnitWorkTask_) {
+        batchUnitWorkTask_->cancelled = true;
+        batchUnitWorkTask_.reset();
+    }
+}
+
+std::string FlasherStore::formattedSessionStamp() const {
+    const std::time_t time = std::chrono::system_clock::to_time_t(platform_.wallClock());
+    std::tm local{};
+    localtime_r(&time, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// ---- Session -------------------------------------------------------------------------------
+
+void FlasherStore::beginBatchSession() {
+    assertMainThread();
+    cancelBatchUnitTask();
+    resetBatchSession();
+    assign(showWelcome_, false);
+    setUsingSimulator(false);
+    restoreBatchFirmware();
+}
+
+void FlasherStore::resetBatchSession() {
+    assertMainThread();
+    assign(batchPhase_, BatchPhase::setup);
+    assign(batchUnitNumber_, 0);
+    assign(batchBackupChoice_, BatchBackupChoice::skip);
+    assign(batchBackupFolder_, std::nullopt);
+    batchSessionStamp_.reset();
+    assign(firmwareURL_, std::nullopt);
+    assign(firmwareDetail_, noFirmwareSelected);
+    assign(expectedChecksumLabel_, emptyChecksumLabel);
+    assign(wizard_, WizardState{});
+    assign(firmwareAssessment_, std::nullopt);
+    assign(lastError_, std::nullopt);
+    assign(successMessage_, std::nullopt);
+    assign(progress_, std::nullopt);
+    assign(progressCaption_, std::nullopt);
+    assign(flashPageHeader_, std::nullopt);
+    assign(flashPageLines_, std::vector<std::string>{});
+    assign(identity_, std::nullopt);
+    assign(portPath_, std::nullopt);
+    assign(sambaVersion_, std::nullopt);
+    demoConnectAfter_.reset();
+    disconnect();
+}
+
+void FlasherStore::restoreBatchFirmware() {
+    assertMainThread();
+    const auto stored = platform_.settings->string(batchFirmwarePathKey);
+    std::error_code error;
+    if (stored && !stored->empty() && std::filesystem::exists(*stored, error)) {
+        applyFirmware(*stored);
+    } else if (stored) {
+        platform_.settings->remove(batchFirmwarePathKey);
+    }
+}
+
+void FlasherStore::chooseBatchBackupFolder() {
+    assertMainThread();
+    std::optional<std::filesystem::path> folder;
+    {
+        PanelOpen panel(isPanelOpen_);
+        folder = platform_.dialogs->chooseFolder(
+            "Choose backup folder",
+            "Each unit’s backup is saved here as hp15c-YYYYMMDD-HHMMSS-NNN.bin.");
+    }
+    if (folder) {
+        assign(batchBackupFolder_, *folder);
+    }
+}
+
+bool FlasherStore::canStartBatch() const {
+    return wizard_.firmwareOK &&
+           (batchBackupChoice_ == BatchBackupChoice::skip || batchBackupFolder_.has_value());
+}
+
+void FlasherStore::startBatch() {
+    assertMainThread();
+    if (!canStartBatch()) {
+        return;
+    }
+    batchSessionStamp_ = formattedSessionStamp();
+    assign(batchUnitNumber_, 1);
+    assign(batchPhase_, BatchPhase::waiting);
+    assign(lastError_, std::nullopt);
+    assign(successMessage_, std::nullopt);
+    assign(status_, waitingForSambaHint);
+    disconnect();
+}
+
+void FlasherStore::prepareBatchUnit(bool nextNumber) {
+    assertMainThread();
+    if (nextNumber) {
+        assign(batchUnitNumber_, batchUnitNumber_ + 1);
+    }
+    assign(batchPhase_, BatchPhase::waiting);
+    assign(lastError_, std::nullopt);
+    assign(successMessage_, std::nullopt);
+    assign(status_, waitingForSambaHint);
+    disconnect();
+}
+
+void FlasherStore::prepareNextBatchUnit() {
+    prepareBatchUnit(true);
+}
+
+void FlasherStore::retryBatchUnit() {
+    prepareBatchUnit(false);
+}
+
+void FlasherStore::stopBatch() {
+    assertMainThread();
+    cancelBatchUnitTask();
+    editWizard([](WizardState& w) { w.isBusy = false; });
+    assign(progress_, std::nullopt);
+    assign(progressCaption_, std::nullopt);
+    assign(flashPageHeader_, std::nullopt);
+    assign(flashPageLines_, std::vector<std::string>{});
+    disconnect();
+    platform_.app->quit();
+}
+
+// ---- The batch monitoring pass ---------------------------------------------------------------
+
+void FlasherStore::refreshBatchConnection(std::function<void()> done) {
+    assertMainThread();
+    auto finish = [done] {
+        if (done) {
+            done();
+        }
+    };
+    if ((batchPhase_ != BatchPhase::waiting && batchPhase_ != BatchPhase::error) ||
+        wizard_.isBusy || batchUnitWorkTask_ || deviceAttemptInFlight()) {
+        finish();
+        return;
+    }
+    CableListing listing = listCables(flasher_);
+    if (listing.cables.empty()) {
+        if (client_) {
+            disconnect();
+        }
+        assign(status_, waitingForCable);
+        assign(portPath_, std::nullopt);
+        finish();
+        return;
+    }
+    if (!client_) {
+        connectForBatchPass(std::move(listing.cables), std::move(listing.modems), finish);
+        return;
+    }
+    const std::uint64_t epoch = flasherEpoch_;
+    probePing(client_, [weak = weakSelf(), epoch, listing, finish](bool answered) {
+        auto store = weak.lock();
+        if (!store) {
+            return;
+        }
+        if (answered || store->passIsStale(epoch) || store->batchUnitWorkTask_) {
+            finish();
+            return;
+        }
+        store->disconnect();
+        store->connectForBatchPass(listing.cables, listing.modems, finish);
+    });
+}
+
+void FlasherStore::connectForBatchPass(std::vector<SerialPort> cables,
+                                       std::vector<SerialPort> modems, std::function<void()> done) {
+    assign(portPath_, modems.empty() ? cables.front().path : modems.front().path);
+    if (modems.empty()) {
+        assign(status_, cableDetected);
+        done();
+        return;
+    }
+    assign(status_, waitingForSamba);
+    const std::uint64_t epoch = flasherEpoch_;
+    const std::string modemPath = modems.front().path;
+    probeConnect([weak = weakSelf(), epoch, modemPath, done](ConnectOutcome outcome) {
+        auto store = weak.lock();
+        if (!store) {
+            return;
+        }
+        if (store->passIsStale(epoch) || store->batchUnitWorkTask_) {
+            if (outcome.target) {
+                store->closeClient(outcome.target->client);
+            }
+            done();
+            return;
+        }
+        if (outcome.target) {
+            const DeviceIdentity identity = outcome.target->identity;
+            store->adopt(*outcome.target);
+            store->assign(store->status_, connectedStatus(identity));
+            if (identity.isSupported15C()) {
+                store->assign(store->lastError_, std::nullopt);
+            } else {
+                store->assign(store->lastError_, FlasherError::unsupportedDevice(
+                                                     identity.name, identity.cidr, identity.exid)
+                                                     .errorDescription());
+                store->assign(store->batchPhase_, BatchPhase::error);
+            }
+        } else {
+            store->disconnect();
+            store->assign(store->portPath_, modemPath);
+            store->assign(store->status_, waitingForSambaHint);
+        }
+        done();
+    });
+}
+
+void FlasherStore::runBatchStepIfReady() {
+    assertMainThread();
+    if (batchPhase_ == BatchPhase::waiting && !batchUnitWorkTask_ && !wizard_.isBusy && client_ &&
+        identity_ && identity_->isSupported15C()) {
+        startBatchUnitWork();
+    }
+}
+
+// ---- The unit task ---------------------------------------------------------------------------
+
+void FlasherStore::startBatchUnitWork() {
+    assertMainThread();
+    if (batchPhase_ != BatchPhase::waiting || batchUnitWorkTask_ || wizard_.isBusy ||
+        !firmwareURL_) {
+        return;
+    }
+    auto task = std::make_shared<UnitTask>();
+    batchUnitWorkTask_ = task;
+    platform_.mainQueue->post([weak = weakSelf(), task] {
+        auto store = weak.lock();
+        if (store && !task->cancelled) {
+            store->runBatchUnit(task);
+        }
+    });
+}
+
+void FlasherStore::runBatchUnit(const std::shared_ptr<UnitTask>& task) {
+    if (batchBackupChoice_ != BatchBackupChoice::autoSave || !batchBackupFolder_ ||
+        !batchSessionStamp_) {
+        batchUnitFlashStep(task);
+        return;
+    }
+    assign(batchPhase_, BatchPhase::backingUp);
+    assign(lastError_, std::nullopt);
+    const auto location =
+        BatchBackupNaming::fileURL(*batchBackupFolder_, *batchSessionStamp_, batchUnitNumber_);
+    performBackup(location, [weak = weakSelf(), task](std::exception_ptr error) {
+        auto store = weak.lock();
+        if (!store || task->cancelled) {
+            return;
+        }
+        if (error) {
+            store->finishBatchUnit(task, error);
+            return;
+        }
+        store->batchUnitFlashStep(task);
+    });
+}
+
+void FlasherStore::batchUnitFlashStep(const std::shared_ptr<UnitTask>& task) {
+    if (!firmwareURL_) {
+        // The firmware was cleared while the backup ran: nothing would be flashed and the unit
+        // would wait for ever, so it ends here and the operator can choose the file and retry.
+        finishBatchUnit(task, std::make_exception_ptr(std::runtime_error(
+                                  "No firmware is chosen. Choose the firmware file, then retry "
+                                  "this unit.")));
+        return;
+    }
+    assign(batchPhase_, BatchPhase::flashing);
+    assign(lastError_, std::nullopt);
+    performFlash([weak = weakSelf(), task](std::exception_ptr error) {
+        auto store = weak.lock();
+        if (store && !task->cancelled) {
+            store->finishBatchUnit(task, error);
+        }
+    });
+}
+
+void FlasherStore::finishBatchUnit(const std::shared_ptr<UnitTask>& task,
+                                   std::exception_ptr error) {
+    if (error) {
+        assign(batchPhase_, BatchPhase::error);
+        assign(lastError_, messageOf(error));
+    } else {
+        const std::string number = std::to_string(batchUnitNumber_);
+        assign(batchPhase_, BatchPhase::unitDone);
+        assign(successMessage_, "Unit " + number + " flashed and verified.");
+        assign(status_, "Unit " + number + " complete.");
+        disconnect();
+    }
+    if (batchUnitWorkTask_ == task) {
+        batchUnitWorkTask_.reset();
+    }
+}
+
+// ---- Backing up to a file --------------------------------------------------------------------
+
+void FlasherStore::performBackup(const std::filesystem::path& location,
+                                 OperationCompletion completion) {
+    assertMainThread();
+    auto remembered = client_;
+    beginBusy(readingFirmware, std::string("Backing up"));
+    auto weak = weakSelf();
+    auto queue = platform_.mainQueue;
+    const Flasher tool = flasher_;
+    auto fail = [weak, completion](std::exception_ptr error) {
+        if (auto store = weak.lock()) {
+            store->finishBusyFailure(error);
+            if (completion) {
+                completion(error);
+            }
+        }
+    };
+    withPreparedClient(
+        remembered, tool,
+        [weak, queue, tool, location, completion,
+         fail](const std::shared_ptr<SambaClient>& client) {
+            try {
+                const Bytes data = tool.readApplication(
+                    client, [weak, queue](double fraction, FlashProgressPhase) {
+                        queue->post([weak, fraction] {
+                            if (auto store = weak.lock()) {
+                                store->assign(store->progress_, fraction);
+                                store->assign(store->progressCaption_, "Backing up");
+                                store->assign(store->progressIsVerify_, false);
+                            }
+                        });
+                    });
+                // Atomic, so a failed write never leaves a truncated backup behind.
+                writeFileAtomically(location, data);
+                queue->post([weak, completion] {
+                    if (auto store = weak.lock()) {
+                        store->finishBusySuccess("Backup saved.");
+                        if (completion) {
+                            completion(nullptr);
+                        }
+                    }
+                });
+            } catch (...) {
+                queue->post([fail, error = std::current_exception()] { fail(error); });
+            }
+        },
+        fail);
+}
+
+} // namespace pelwick

@@ -1,0 +1,288 @@
+#include "firmware/VoyagerFirmwareChecksum.h"
+#include "flash/FlashLayout.h"
+#include "store/FlasherStore.h"
+#include "store/StoreInternals.h"
+#include "util/FileIO.h"
+
+namespace pelwick {
+
+using namespace StoreTexts;
+
+namespace {
+
+constexpr const char* checkCaption = "Checking current firmware";
+
+} // namespace
+
+void FlasherStore::advance() {
+    assertMainThread();
+    editWizard([](WizardState& w) { w.advance(); });
+    if (wizard_.step == WizardStep::programmingMode) {
+        assign(status_, usingSimulator_ ? cableDetected : waitingForSamba);
+        platform_.mainQueue->post([weak = weakSelf()] {
+            if (auto store = weak.lock()) {
+                store->refreshConnection();
+            }
+        });
+    }
+    if (wizard_.step == WizardStep::backup && !currentFirmware_ && !wizard_.backupResolved) {
+        checkCurrentFirmware();
+    }
+    if (usingSimulator_ && wizard_.step == WizardStep::checksum) {
+        markDemoCompleted();
+    }
+}
+
+void FlasherStore::goBack() {
+    assertMainThread();
+    if (wizard_.step == WizardStep::programmingMode) {
+        disconnect();
+        editWizard([](WizardState& w) { w.identitySupported = false; });
+        demoConnectAfter_.reset();
+        clearCurrentFirmware();
+    }
+    editWizard([](WizardState& w) { w.goBack(); });
+}
+
+// ---- Reading the calculator's firmware --------------------------------------------------------
+
+void FlasherStore::checkCurrentFirmware() {
+    assertMainThread();
+    if (wizard_.isBusy) {
+        return;
+    }
+    clearCurrentFirmware();
+    auto remembered = client_;
+    beginBusy(readingFirmware, std::string(checkCaption));
+    auto weak = weakSelf();
+    auto queue = platform_.mainQueue;
+    const Flasher tool = flasher_;
+    withPreparedClient(
+        remembered, tool,
+        [weak, queue, tool](const std::shared_ptr<SambaClient>& client) {
+            try {
+                auto data = std::make_shared<const Bytes>(tool.readApplication(
+                    client, [weak, queue](double fraction, FlashProgressPhase) {
+                        queue->post([weak, fraction] {
+                            if (auto store = weak.lock()) {
+                                store->assign(store->progress_, fraction);
+                                store->assign(store->progressCaption_, checkCaption);
+                                store->assign(store->progressIsVerify_, false);
+                            }
+                        });
+                    }));
+                queue->post([weak, data] {
+                    if (auto store = weak.lock()) {
+                        store->finishCheckSuccess(*data);
+                    }
+                });
+            } catch (...) {
+                queue->post([weak, error = std::current_exception()] {
+                    if (auto store = weak.lock()) {
+                        store->finishBusyFailure(error);
+                    }
+                });
+            }
+        },
+        [weak](std::exception_ptr error) {
+            if (auto store = weak.lock()) {
+                store->finishBusyFailure(error);
+            }
+        });
+}
+
+void FlasherStore::finishCheckSuccess(Bytes data) {
+    editWizard([](WizardState& w) { w.isBusy = false; });
+    assign(progress_, 1.0);
+    assign(progressCaption_, std::nullopt);
+    assign(progressIsVerify_, false);
+    assign(flashPageHeader_, std::nullopt);
+    assign(flashPageLines_, std::vector<std::string>{});
+    assign(successMessage_, "Firmware checked.");
+    assign(status_, identity_ ? "Connected: " + identity_->name : std::string("Connected."));
+    const auto displayed = VoyagerFirmwareChecksum::displayedValue(data);
+    assign(currentFirmware_, std::move(data));
+    assign(backupAssessment_, BackupChecksumAssessment(displayed));
+    if (firmwareURL_) {
+        try {
+            const Bytes bytes = readWholeFile(*firmwareURL_);
+            assign(firmwareAssessment_,
+                   FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(bytes),
+                                          backupAssessment_));
+        } catch (...) {
+            // An unreadable file keeps its earlier verdict.
+        }
+    }
+}
+
+// ---- Backup ----------------------------------------------------------------------------------
+
+void FlasherStore::backup() {
+    assertMainThread();
+    if (!currentFirmware_ || !backupAssessment_) {
+        return;
+    }
+    const std::string proposed = backupAssessment_->defaultBackupFileName(platform_.wallClock());
+    std::optional<std::filesystem::path> location;
+    {
+        PanelOpen panel(isPanelOpen_);
+        location = platform_.dialogs->saveFile("Save current firmware", proposed);
+    }
+    if (!location) {
+        return;
+    }
+    try {
+        // Atomic, so a failed write never leaves a truncated backup in place of a good one.
+        writeFileAtomically(*location, *currentFirmware_);
+    } catch (...) {
+        assign(lastError_, currentExceptionMessage());
+        return;
+    }
+    assign(lastError_, std::nullopt);
+    assign(successMessage_, "Backup saved.");
+    assign(backupSkipped_, false);
+    assign(backupFileName_, location->filename().string());
+    editWizard([](WizardState& w) { w.backupResolved = true; });
+}
+
+void FlasherStore::skipBackup() {
+    assertMainThread();
+    assign(confirmSkipBackup_, false);
+    assign(backupSkipped_, true);
+    assign(backupFileName_, std::nullopt);
+    editWizard([](WizardState& w) { w.backupResolved = true; });
+}
+
+// ---- Choosing the firmware -------------------------------------------------------------------
+
+void FlasherStore::chooseFirmware() {
+    assertMainThread();
+    std::optional<std::filesystem::path> location;
+    {
+        PanelOpen panel(isPanelOpen_);
+        location = platform_.dialogs->openFile(
+            "Choose firmware", "Select a 114,688 (0x1C000) byte file with a .bin extension. This "
+                               "app does not download firmware.");
+    }
+    if (location) {
+        applyFirmware(*location);
+    }
+}
+
+void FlasherStore::applyFirmware(const std::filesystem::path& url) {
+    assertMainThread();
+    FirmwareImage image;
+    try {
+        image = FirmwareImage::load(url, true);
+    } catch (...) {
+        const std::string message = currentExceptionMessage();
+        assign(firmwareURL_, std::nullopt);
+        assign(firmwareDetail_, message);
+        assign(expectedChecksumLabel_, emptyChecksumLabel);
+        editWizard([](WizardState& w) { w.firmwareOK = false; });
+        assign(firmwareAssessment_, std::nullopt);
+        assign(lastError_, message);
+        if (isBatchSession() && platform_.settings->string(batchFirmwarePathKey) == url.string()) {
+            platform_.settings->remove(batchFirmwarePathKey);
+        }
+        return;
+    }
+    const auto displayed = VoyagerFirmwareChecksum::displayedValue(image.data);
+    assign(firmwareURL_, image.url);
+    assign(expectedChecksumLabel_, VoyagerFirmwareChecksum::testMenuDisplay(displayed));
+    assign(firmwareDetail_, image.url.filename().string() + " — " +
+                                std::to_string(image.data.size()) +
+                                " bytes, write at 0x04000, checksum " +
+                                VoyagerFirmwareChecksum::formatted(displayed));
+    editWizard([](WizardState& w) { w.firmwareOK = true; });
+    assign(lastError_, std::nullopt);
+    assign(firmwareAssessment_, FirmwareFileAssessment(displayed, backupAssessment_));
+    if (isBatchSession()) {
+        platform_.settings->setString(batchFirmwarePathKey, image.url.string());
+    }
+}
+
+// ---- Flashing --------------------------------------------------------------------------------
+
+void FlasherStore::flash() {
+    assertMainThread();
+    if (!firmwareURL_) {
+        return;
+    }
+    assign(confirmFlash_, false);
+    performFlash([weak = weakSelf()](std::exception_ptr error) {
+        auto store = weak.lock();
+        if (store && !error) {
+            store->editWizard([](WizardState& w) { w.flashSucceeded = true; });
+        }
+    });
+}
+
+void FlasherStore::performFlash(OperationCompletion completion) {
+    assertMainThread();
+    if (!firmwareURL_) {
+        return;
+    }
+    auto remembered = client_;
+    const std::filesystem::path location = *firmwareURL_;
+    beginBusy(writingFirmware, std::string("Flashing"));
+    auto weak = weakSelf();
+    auto queue = platform_.mainQueue;
+    const Flasher tool = flasher_;
+    auto fail = [weak, completion](std::exception_ptr error) {
+        if (auto store = weak.lock()) {
+            store->finishBusyFailure(error);
+            if (completion) {
+                completion(error);
+            }
+        }
+    };
+    withPreparedClient(
+        remembered, tool,
+        [weak, queue, tool, location, completion,
+         fail](const std::shared_ptr<SambaClient>& client) {
+            try {
+                tool.write(
+                    location, FlashLayout::applicationStart, client, true,
+                    [weak, queue](double fraction, FlashProgressPhase phase) {
+                        queue->post([weak, fraction, phase] {
+                            if (auto store = weak.lock()) {
+                                store->applyFlashProgress(fraction, phase);
+                            }
+                        });
+                    },
+                    [weak, queue](const FlashPageWrite& page) {
+                        queue->post(
+                            [weak, header = page.header(), lines = page.formattedWordLines(16)] {
+                                if (auto store = weak.lock()) {
+                                    store->assign(store->flashPageHeader_, header);
+                                    store->assign(store->flashPageLines_, lines);
+                                }
+                            });
+                    });
+                queue->post([weak, completion] {
+                    if (auto store = weak.lock()) {
+                        store->finishFlashSuccess();
+                        if (completion) {
+                            completion(nullptr);
+                        }
+                    }
+                });
+            } catch (...) {
+                queue->post([fail, error = std::current_exception()] { fail(error); });
+            }
+        },
+        fail);
+}
+
+void FlasherStore::finishFlashSuccess() {
+    assertMainThread();
+    editWizard([](WizardState& w) { w.isBusy = false; });
+    assign(progress_, 1.0);
+    assign(progressCaption_, "Verifying");
+    assign(progressIsVerify_, true);
+    assign(successMessage_, "Flashed and verified.");
+    assign(status_, identity_ ? "Connected: " + identity_->name : std::string("Connected."));
+}
+
+} // namespace pelwick

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "store/Platform.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace pelwick::testing {
+
+/// A main queue in virtual time. The thread that creates it is the main thread. Posts from any
+/// thread wait until the test drains them; delayed jobs run only when the test moves the clock
+/// (see FakePlatform::advance), so a 2.5-second watchdog costs no real time.
+class FakeMainQueue : public MainQueue {
+public:
+    FakeMainQueue() : owner_(std::this_thread::get_id()), origin_(MonotonicClock::now()) {}
+
+    void post(std::function<void()> job) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        posted_.push_back(std::move(job));
+        ++postCount_;
+        arrived_.notify_all();
+    }
+
+    TimerId postDelayed(double seconds, std::function<void()> job) override {
+        requireMainThread();
+        const TimerId id = ++lastTimer_;
+        timers_.emplace(id, Timer{elapsed_ + std::max(seconds, 0.0), std::move(job)});
+        return id;
+    }
+
+    void cancel(TimerId id) override {
+        requireMainThread();
+        timers_.erase(id);
+    }
+
+    MonotonicClock::time_point now() const override {
+        return origin_ + std::chrono::duration_cast<MonotonicClock::duration>(
+                             std::chrono::duration<double>(elapsed_));
+    }
+
+    bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
+
+    /// Virtual seconds since the queue was made.
+    double elapsed() const { return elapsed_; }
+    std::thread::id mainThread() const { return owner_; }
+
+    /// Runs posted jobs, including the ones they post, until none is left; returns how many ran.
+    std::size_t drain() {
+        requireMainThread();
+        std::size_t ran = 0;
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                if (posted_.empty()) {
+                    return ran;
+                }
+                job = std::move(posted_.front());
+                posted_.pop_front();
+            }
+            job();
+            ++ran;
+        }
+    }
+
+    bool hasPosts() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return !posted_.empty();
+    }
+
+    /// Runs the earliest delayed job due at or before `limit` (virtual seconds), moving the clock
+    /// to its time first. Returns false when none is due.
+    bool runNextTimer(double limit) {
+        requireMainThread();
+        auto next = timers_.end();
+        for (auto entry = timers_.begin(); entry != timers_.end(); ++entry) {
+            if (next == timers_.end() || entry->second.due < next->second.due) {
+                next = entry;
+            }
+        }
+        if (next == timers_.end() || next->second.due > limit) {
+            return false;
+        }
+        elapsed_ = std::max(elapsed_, next->second.due);
+        auto job = std::move(next->second.job);
+        timers_.erase(next);
+        job();
+        return true;
+    }
+
+    /// Moves the clock forward without running anything (FakePlatform::advance runs the timers).
+    void setElapsed(double seconds) {
+        requireMainThread();
+        elapsed_ = std::max(elapsed_, seconds);
+    }
+
+    std::size_t pendingTimers() const { return timers_.size(); }
+    std::size_t postCount() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return postCount_;
+    }
+
+private:
+    struct Timer {
+        double due;
+        std::function<void()> job;
+    };
+
+    void requireMainThread() const {
+        if (!isMainThread()) {
+            throw std::logic_error("FakeMainQueue: main-thread call from another thread");
+        }
+    }
+
+    const std::thread::id owner_;
+    const MonotonicClock::time_point origin_;
+    double elapsed_ = 0;
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<std::function<void()>> posted_;
+    std::size_t postCount_ = 0;
+    std::map<TimerId, Timer> timers_;
+    TimerId lastTimer_ = 0;
+};
+
+} // namespace pelwick::testing

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "support/store/FakeBackgroundRunner.h"
+#include "support/store/FakeMainQueue.h"
+#include "support/store/MemorySettings.h"
+#include "support/store/QuitRecorder.h"
+#include "support/store/ScriptedDialogs.h"
+
+#include <chrono>
+#include <memory>
+
+namespace pelwick::testing {
+
+/// All the fakes a store needs, and the two ways a test moves time: `settle` runs everything that
+/// is due now (posted jobs and background jobs, until neither is left), `advance` moves the
+/// virtual clock and runs the delayed jobs in order, settling after each.
+struct FakePlatform {
+    FakePlatform() = default;
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    std::shared_ptr<FakeMainQueue> queue = std::make_shared<FakeMainQueue>();
+    std::shared_ptr<FakeBackgroundRunner> background = std::make_shared<FakeBackgroundRunner>();
+    std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
+    std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+    std::shared_ptr<QuitRecorder> app = std::make_shared<QuitRecorder>();
+
+    /// Fixed wall clock for file-name dates.
+    std::chrono::system_clock::time_point wallTime = std::chrono::system_clock::time_point(
+        std::chrono::seconds(1767623529)); // 2026-01-05 14:32:09 UTC
+
+    /// The platform for a store: a DEMO simulator without delays and the given real cable.
+    StorePlatform storePlatform(std::function<Flasher()> realCable = [] {
+        return Flasher::realCable("/nonexistent-device-folder");
+    }) {
+        StorePlatform platform;
+        platform.mainQueue = queue;
+        platform.background = background;
+        platform.settings = settings;
+        platform.dialogs = dialogs;
+        platform.app = app;
+        platform.wallClock = [this] { return wallTime; };
+        platform.makeSimulator = [] {
+            return std::make_shared<SimulatedCalculatorTransport>(0.0, true);
+        };
+        platform.makeRealCableFlasher = std::move(realCable);
+        return platform;
+    }
+
+    void settle() {
+        for (;;) {
+            queue->drain();
+            background->waitIdle();
+            if (!queue->hasPosts()) {
+                return;
+            }
+        }
+    }
+
+    void advance(double seconds) {
+        const double target = queue->elapsed() + seconds;
+        settle();
+        while (queue->runNextTimer(target)) {
+            settle();
+        }
+        queue->setElapsed(target);
+        settle();
+    }
+
+    ~FakePlatform() { background->waitIdle(); }
+};
+
+} // namespace pelwick::testing
