@@ -32,6 +32,8 @@ public:
 private:
     int fd_ = -1;
     std::string path_;
+    // False on a pseudo-terminal, which has no transmitter to wait for.
+    bool drainsOutput_ = true;
 };
 
 } // namespace pelwick

@@ -76,7 +76,9 @@ void SimulatedCalculatorTransport::runOfficialApplet(std::uint32_t goAddress) {
         const std::uint32_t buffer = loadWord(kMailbox + 0x08);
         const std::uint32_t count = loadWord(kMailbox + 0x0C);
         const std::uint32_t offset = loadWord(kMailbox + 0x10);
-        if (offset >= FlashLayout::applicationStart) {
+        // A count beyond any buffer is refused like the real applet refuses a range outside
+        // flash, so that a hostile mailbox cannot make the model fill memory without bound.
+        if (offset >= FlashLayout::applicationStart && count <= maximumTransferLength) {
             for (std::uint32_t i = 0; i < count; ++i) {
                 storeByte(offset + i, loadByte(buffer + i));
             }
@@ -91,6 +93,10 @@ void SimulatedCalculatorTransport::runOfficialApplet(std::uint32_t goAddress) {
         const std::uint32_t buffer = loadWord(kMailbox + 0x08);
         const std::uint32_t count = loadWord(kMailbox + 0x0C);
         const std::uint32_t offset = loadWord(kMailbox + 0x10);
+        if (count > maximumTransferLength) {
+            status = 0x0F;
+            break;
+        }
         for (std::uint32_t i = 0; i < count; ++i) {
             storeByte(buffer + i, loadByte(offset + i));
         }

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and runs the command-line demo from there, which
+# proves that an installed pelwick-cli finds its catalogue under share/pelwick.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for file in bin/pelwick-cli share/pelwick/Pelwick_PelwickCore.bundle/known-firmware.json \
+            share/man/man1/pelwick-cli.1 lib/udev/rules.d/60-pelwick.rules \
+            share/applications/pelwick.desktop share/icons/hicolor/scalable/apps/pelwick.svg; do
+    [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
+done
+grep -q 'ATTRS{idVendor}=="03eb", ATTRS{idProduct}=="6124"' "$prefix/lib/udev/rules.d/60-pelwick.rules"
+output=$(cd "$prefix" && env -u PELWICK_BUNDLE_DIR "$prefix/bin/pelwick-cli" --demo demo --fast --folder "$prefix/demo")
+echo "$output" | tail -n 1 | grep -Eq '^ChE - - [0-9A-F]{4}h$' || { echo "$output" >&2; exit 1; }
+echo "installed pelwick-cli ran the demo: $(echo "$output" | tail -n 1)"

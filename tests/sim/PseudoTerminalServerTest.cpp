@@ -1,0 +1,159 @@
+#include "sim/PseudoTerminalServer.h"
+
+#include "device/FlasherError.h"
+#include "device/POSIXSerialLink.h"
+#include "samba/SambaClient.h"
+#include "sim/SimulatedCalculatorTransport.h"
+#include "util/Clock.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pelwick {
+namespace {
+
+using ::testing::ElementsAre;
+
+Bytes bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+double processCpuSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A served calculator and the messages of the commands it rejected.
+struct Served {
+    std::shared_ptr<SimulatedCalculatorTransport> sim =
+        std::make_shared<SimulatedCalculatorTransport>(0, true);
+    PseudoTerminalServer server{sim};
+    std::mutex mutex;
+    std::vector<std::string> rejected;
+
+    Served() {
+        server.start([this](const std::string& message) {
+            std::lock_guard lock(mutex);
+            rejected.push_back(message);
+        });
+    }
+    std::vector<std::string> rejections() {
+        std::lock_guard lock(mutex);
+        return rejected;
+    }
+};
+
+TEST(PseudoTerminalServer, AnswersTheSerialLinkAndReportsRejectedCommands) {
+    Served served;
+    POSIXSerialLink link(served.server.slavePath(), 115200);
+    link.write(bytes("w400E0740,4#"));
+    EXPECT_EQ(link.readExactly(4, 2.0), (Bytes{0xE0, 0x07, 0x0A, 0xAB}));
+
+    // A rejected command is reported and the service goes on.
+    link.write(bytes("X#"));
+    link.write(bytes("V#"));
+    EXPECT_EQ(link.readExactly(27, 2.0), bytes("v1.1 Dec 15 2013 19:03:14\r\n"));
+    EXPECT_THAT(served.rejections(), ElementsAre("SAM-BA protocol error: unknown command X"));
+
+    // Whatever the terminal joins together, each command runs once it is complete: here a
+    // payload, a command behind it and a rejected one come in a single write.
+    link.write(bytes("S20001000,00000004#ab#dQ#w20001000,4#"));
+    EXPECT_EQ(link.readExactly(4, 2.0), bytes("ab#d"));
+    EXPECT_EQ(served.rejections().size(), 2u);
+
+    // A reply far larger than the terminal holds arrives whole.
+    link.write(bytes("R00000000,00100000#"));
+    const Bytes big = link.readExactly(1u << 20, 10.0);
+    ASSERT_EQ(big.size(), 1u << 20);
+    EXPECT_EQ(big[0x3FFF], 0xFF);
+    EXPECT_EQ(big[0x4000], 0x90);
+    EXPECT_EQ(big[0x4002], 0x00);
+    EXPECT_EQ(big[0x20000], 0xFF);
+}
+
+TEST(PseudoTerminalServer, EachClientGetsAFreshLineAndTheSameMemory) {
+    Served served;
+    {
+        POSIXSerialLink first(served.server.slavePath(), 115200);
+        first.write(bytes("W20000000,12345678#V#w2000"));
+        EXPECT_EQ(first.readExactly(27, 2.0).size(), 27u);
+    }
+    const double cpuBefore = processCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Waiting for the next client costs next to no processor time.
+    EXPECT_LT(processCpuSeconds() - cpuBefore, 0.02);
+
+    SambaClient client(std::make_unique<POSIXSerialLink>(served.server.slavePath(), 115200));
+    client.connect(2.0);
+    EXPECT_THAT(client.commandTrace(), ElementsAre("N#", "V#"));
+    EXPECT_EQ(client.readWord(0x20000000, 2.0), 0x12345678u);
+    const auto start = MonotonicClock::now();
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(client.readWord(0x400E0740, 2.0), 0xAB0A07E0u);
+    }
+    EXPECT_LT(std::chrono::duration<double>(MonotonicClock::now() - start).count(), 1.0);
+    EXPECT_TRUE(served.rejections().empty());
+}
+
+TEST(PseudoTerminalServer, HangingUpIsACablePulledOut) {
+    Served served;
+    POSIXSerialLink link(served.server.slavePath(), 115200);
+    link.write(bytes("N#"));
+    EXPECT_EQ(link.readExactly(2, 2.0), bytes("\r\n"));
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        served.server.hangUp();
+    });
+    try {
+        link.readExactly(4, 3.0);
+        ADD_FAILURE() << "read over a pulled cable";
+    } catch (const FlasherError& error) {
+        EXPECT_EQ(error, FlasherError::serialPortClosed());
+    }
+    unplug.join();
+    served.server.hangUp();
+    EXPECT_THROW(POSIXSerialLink(served.server.slavePath(), 115200), FlasherError);
+}
+
+PseudoTerminalServer* signalledServer = nullptr;
+
+void stopFromSignal(int) {
+    signalledServer->stop();
+}
+
+TEST(PseudoTerminalServer, StopsServingOnTheCallingThreadFromASignalHandler) {
+    auto sim = std::make_shared<SimulatedCalculatorTransport>(0, true);
+    PseudoTerminalServer server(sim);
+    signalledServer = &server;
+    struct sigaction action {};
+    action.sa_handler = stopFromSignal;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+
+    const pthread_t serving = ::pthread_self();
+    std::thread client([&] {
+        POSIXSerialLink link(server.slavePath(), 115200);
+        link.write(bytes("V#"));
+        EXPECT_EQ(link.readExactly(27, 2.0).size(), 27u);
+        ::pthread_kill(serving, SIGUSR1);
+    });
+    server.serve();
+    client.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+
+    // A server that was stopped before it started does not serve at all.
+    PseudoTerminalServer idle(sim);
+    idle.stop();
+    idle.serve();
+}
+
+} // namespace
+} // namespace pelwick
