@@ -1,0 +1,149 @@
+#include "UiHarness.h"
+
+#include "ui/platform/QtDialogs.h"
+#include "ui/platform/QtMainQueue.h"
+#include "ui/platform/QtSettingsStore.h"
+#include "ui/platform/QtStorePlatform.h"
+#include "ui/screens/WizardScreen.h"
+#include "ui/screens/steps/FlashStepBody.h"
+#include "ui/widgets/ProminentButton.h"
+#include "util/FileIO.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+namespace pelwick::testing {
+namespace {
+
+TEST(QtMainQueue, RunsPostsOnTheMainThreadAndCancelsDelayedJobs) {
+    auto queue = std::make_shared<QtMainQueue>();
+    EXPECT_TRUE(queue->isMainThread());
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> workerSawMain{true};
+    std::thread worker([&] {
+        workerSawMain = queue->isMainThread();
+        queue->post([&] { ranOnMain = queue->isMainThread(); });
+    });
+    worker.join();
+    EXPECT_FALSE(workerSawMain);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ranOnMain.load(); }, 2000));
+
+    std::vector<int> order;
+    const auto start = queue->now();
+    queue->postDelayed(0.03, [&] { order.push_back(2); });
+    const TimerId dropped = queue->postDelayed(0.01, [&] { order.push_back(99); });
+    queue->postDelayed(0.0, [&] { order.push_back(1); });
+    queue->cancel(dropped);
+    queue->cancel(12345); // unknown ids are ignored
+    EXPECT_TRUE(QTest::qWaitFor([&] { return order.size() == 2; }, 2000));
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_GE(queue->now() - start, std::chrono::milliseconds(25));
+
+    // A queue that is torn down drops what it still holds.
+    bool ranAfterTearDown = false;
+    queue->post([&] { ranAfterTearDown = true; });
+    queue->postDelayed(0.0, [&] { ranAfterTearDown = true; });
+    queue.reset();
+    QTest::qWait(30);
+    EXPECT_FALSE(ranAfterTearDown);
+}
+
+TEST(QtSettingsStore, KeepsTextsAndBooleansAcrossInstances) {
+    TempDir folder;
+    const QString file = QString::fromStdString((folder / "settings.ini").string());
+    {
+        QtSettingsStore settings(file);
+        EXPECT_EQ(settings.string("flasherMode"), std::nullopt);
+        EXPECT_EQ(settings.boolean("demoModeCompleted"), std::nullopt);
+        settings.setString("flasherMode", "probe");
+        settings.setBool("demoModeCompleted", true);
+        settings.setString("batchFirmwarePath", "/tmp/a.bin");
+        settings.remove("batchFirmwarePath");
+    }
+    QtSettingsStore reread(file);
+    EXPECT_EQ(reread.string("flasherMode"), "probe");
+    EXPECT_EQ(reread.boolean("demoModeCompleted"), true);
+    EXPECT_EQ(reread.boolean("flasherMode"), std::nullopt); // a text is not a boolean
+    EXPECT_EQ(reread.string("batchFirmwarePath"), std::nullopt);
+}
+
+TEST(DemoFirmware, SampleImageLiesBesideTheProgramAndIsNoFirmware) {
+    const auto folder = demoFirmwareFolder();
+    ASSERT_TRUE(folder.has_value());
+    const Bytes image = readWholeFile(*folder / "pelwick-demo-image.bin");
+    EXPECT_EQ(image.size(), 114688u);
+    const std::string start(image.begin(), image.begin() + 45);
+    EXPECT_EQ(start, "PELWICK DEMO IMAGE - NOT CALCULATOR FIRMWARE.");
+    EXPECT_NE(image.back(), 0); // the whole image counts for its checksum
+}
+
+TEST(DemoFirmware, OpenDialogsStartInItsFolderOnlyWhileSimulating) {
+    TempDir folder;
+    QtStorePlatform qt = QtStorePlatform::make(QString::fromStdString((folder / "s.ini").string()));
+    auto store = FlasherStore::create(qt.platform);
+    qt.startOpenDialogsInDemoFolder(store);
+    EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
+    store->setUsingSimulator(true);
+    EXPECT_EQ(qt.dialogs->openFileStartFolder(), demoFirmwareFolder());
+    store->setUsingSimulator(false);
+    EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
+    store.reset();
+    EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
+}
+
+// The real Qt platform: device work runs on worker threads, so while a DEMO calculator is being
+// flashed the event loop keeps turning and the window keeps being redrawn.
+TEST(QtPlatform, EventLoopKeepsTurningDuringADemoFlash) {
+    TempDir folder;
+    QtStorePlatform qt = QtStorePlatform::make(QString::fromStdString((folder / "s.ini").string()));
+    qt.platform.makeSimulator = [] {
+        return std::make_shared<SimulatedCalculatorTransport>(0.004, true);
+    };
+    auto store = FlasherStore::create(qt.platform);
+    int quits = 0;
+    MainWindow window(store, [&] { ++quits; });
+    window.show();
+    store->setSelectedMode(FlasherMode::demo);
+    store->beginChosenSession();
+    store->advance();
+    // The simulated calculator connects 3 s after the wizard first looks for it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->wizard().identitySupported; }, 8000));
+    store->skipBackup();
+    store->advance();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->wizard().isBusy; }, 5000));
+    store->advance();
+    store->applyFirmware(*demoFirmwareFolder() / "pelwick-demo-image.bin");
+    store->advance();
+    store->advance();
+    ASSERT_EQ(store->wizard().step, WizardStep::flash);
+
+    int ticks = 0;
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        ++ticks;
+    });
+    QElapsedTimer flashTime;
+    flashTime.start();
+    sinceTick.start();
+    ticker.start();
+    store->flash();
+    ASSERT_TRUE(store->wizard().isBusy);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->wizard().flashSucceeded; }, 20000))
+        << store->lastError().value_or("");
+    ticker.stop();
+    const qint64 took = flashTime.elapsed();
+    EXPECT_GT(took, 300);        // the flash really took a while…
+    EXPECT_GT(ticks, took / 50); // …and the loop kept ticking through it
+    EXPECT_LT(longestGap, 250);
+    window.close();
+}
+
+} // namespace
+} // namespace pelwick::testing

@@ -1,0 +1,286 @@
+#include "UiHarness.h"
+
+#include "ui/drawings/CalculatorDisplay.h"
+#include "ui/screens/WelcomeScreen.h"
+#include "ui/screens/WizardScreen.h"
+#include "ui/screens/steps/BackupStepBody.h"
+#include "ui/screens/steps/ChecksumStepBody.h"
+#include "ui/screens/steps/FirmwareStepBody.h"
+#include "ui/screens/steps/FlashStepBody.h"
+#include "ui/widgets/FlashPagePreview.h"
+#include "ui/widgets/LabelledProgress.h"
+#include "ui/widgets/ModeCard.h"
+#include "ui/widgets/NoticeBox.h"
+#include "ui/widgets/ProminentButton.h"
+#include "ui/widgets/ScreenHeader.h"
+#include "ui/widgets/StepRow.h"
+#include "ui/widgets/ToneLabel.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include <filesystem>
+
+namespace pelwick::testing {
+namespace {
+
+std::filesystem::path demoImage() {
+    return std::filesystem::path(PELWICK_BIN_DIR) / "demo-firmware" / "pelwick-demo-image.bin";
+}
+
+/// Texts of the visible labels under `widget`, in one string.
+QString visibleText(const QWidget& widget) {
+    QStringList texts;
+    for (const QLabel* label : widget.findChildren<QLabel*>()) {
+        if (label->isVisible()) {
+            texts << label->text();
+        }
+    }
+    return texts.join('\n');
+}
+
+/// Begins a session from the welcome screen by clicking its card and Continue.
+void beginByClicking(UiHarness& ui, FlasherMode mode) {
+    WelcomeScreen* welcome = ui.window->welcomeScreen();
+    ASSERT_EQ(ui.window->currentScreen(), welcome);
+    ui.click(welcome->card(mode));
+    ui.click(welcome->returnButton());
+}
+
+TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::demo);
+    ASSERT_EQ(ui.window->currentScreen(), wizard);
+    EXPECT_EQ(wizard->header()->badgeText(), "DEMO");
+    EXPECT_EQ(wizard->header()->subtitle(), "DEMO — simulated Collector’s Edition");
+
+    ui.click(wizard->continueButton()); // cable → programming mode
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    ui.advance(4.0);
+    ASSERT_TRUE(wizard->continueButton()->isEnabled());
+    EXPECT_NE(visibleText(*wizard).indexOf("Status  Connected: ATSAM4LC2C"), -1);
+
+    // The automatic read fails while the calculator does not answer; Check Firmware retries.
+    ui.store->simulator()->setClosed(true);
+    ui.click(wizard->continueButton());
+    ui.advance(3.0);
+    auto* backup = static_cast<BackupStepBody*>(wizard->body(WizardStep::backup));
+    ASSERT_TRUE(wizard->errorText()->isVisible());
+    ui.store->simulator()->setClosed(false);
+    ui.advance(4.0);
+    ui.click(backup->checkButton());
+    EXPECT_FALSE(wizard->errorText()->isVisible());
+    EXPECT_NE(visibleText(*backup).indexOf("Your current firmware:"), -1);
+
+    const auto backupFile = ui.folder / "backup.bin";
+    ui.platform.dialogs->saveAnswers.push_back(backupFile);
+    ui.click(backup->saveButton());
+    EXPECT_TRUE(std::filesystem::exists(backupFile));
+    EXPECT_NE(visibleText(*backup).indexOf("Backup saved as backup.bin."), -1);
+
+    ui.click(wizard->continueButton()); // → firmware
+    auto* firmware = static_cast<FirmwareStepBody*>(wizard->body(WizardStep::firmware));
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    ui.platform.dialogs->openAnswers.push_back(demoImage());
+    ui.click(firmware->chooseButton());
+    EXPECT_NE(visibleText(*firmware).indexOf("pelwick-demo-image.bin"), -1);
+
+    ui.click(wizard->continueButton()); // → flash
+    auto* flash = static_cast<FlashStepBody*>(wizard->body(WizardStep::flash));
+    EXPECT_EQ(flash->flashButton()->text(), "Flash Simulated Calculator");
+    ui.click(flash->flashButton());
+    QMessageBox* box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    ui.click(UiHarness::button(*box, "Flash at 0x04000"));
+    EXPECT_TRUE(ui.store->wizard().flashSucceeded);
+    EXPECT_TRUE(wizard->successBox()->isVisible());
+    EXPECT_EQ(wizard->successBox()->message(), "Flashed and verified.");
+    EXPECT_TRUE(wizard->pagePreview()->isVisible());
+    EXPECT_EQ(wizard->pagePreview()->header(), "Page 224 of 224 · 0x1FE00");
+    EXPECT_EQ(wizard->progress()->caption(), "Verifying");
+
+    ui.click(wizard->continueButton()); // → restart
+    ui.click(wizard->continueButton()); // → checksum
+    auto* checksum = static_cast<ChecksumStepBody*>(wizard->body(WizardStep::checksum));
+    EXPECT_FALSE(wizard->continueButton()->isVisible());
+    EXPECT_EQ(checksum->display()->text(),
+              QString::fromStdString(ui.store->expectedChecksumLabel()));
+    EXPECT_NE(
+        visibleText(*checksum).indexOf("If you received the expected checksum of " +
+                                       QString::fromStdString(ui.store->expectedChecksumShort()) +
+                                       ", then congratulations"),
+        -1);
+
+    ui.click(wizard->doneButton());
+    EXPECT_EQ(ui.quits, 1);
+    EXPECT_TRUE(ui.store->hasCompletedDemo());
+    EXPECT_EQ(ui.platform.settings->boolean(FlasherStore::demoModeCompletedKey), true);
+}
+
+TEST(WizardScreen, BackLeavesTheFirstStepAndHidesWhileBusy) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::demo);
+    ui.click(wizard->backButton());
+    EXPECT_TRUE(ui.store->showWelcome());
+    EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
+
+    beginByClicking(ui, FlasherMode::demo);
+    ui.click(wizard->continueButton());
+    ui.advance(4.0);
+    ui.platform.background->holdNextJobs(1); // the firmware read stays "running"
+    ui.click(wizard->continueButton());
+    ASSERT_TRUE(ui.store->wizard().isBusy);
+    EXPECT_FALSE(wizard->backButton()->isVisible());
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    ui.platform.background->releaseHeld();
+    ui.settle();
+    EXPECT_TRUE(wizard->backButton()->isVisible());
+    ui.click(wizard->backButton());
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+}
+
+TEST(WizardScreen, ContinueFollowsCanAdvanceAndTheReturnKey) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::flash);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
+
+    QTest::keyClick(ui.window.get(), Qt::Key_Return);
+    ui.settle();
+    ASSERT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+
+    // Not connected yet: Continue is disabled and Return does nothing.
+    ui.bench->listing->set({});
+    ui.advance(1.5);
+    EXPECT_FALSE(ui.store->wizard().canAdvance());
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    QTest::keyClick(ui.window.get(), Qt::Key_Return);
+    ui.settle();
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+
+    ui.bench->listing->set({SerialPort{"/dev/cu.usbmodem14101"}});
+    ui.advance(1.5);
+    EXPECT_TRUE(ui.store->wizard().canAdvance());
+    EXPECT_TRUE(wizard->continueButton()->isEnabled());
+    QTest::keyClick(ui.window.get(), Qt::Key_Enter);
+    ui.settle();
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::backup);
+    // The backup is not resolved: Continue waits for it.
+    EXPECT_EQ(wizard->continueButton()->isEnabled(), ui.store->wizard().canAdvance());
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+}
+
+TEST(WizardScreen, ConfirmationsFollowTheModeWhenRaisedAndClearTheirFlag) {
+    UiHarness ui;
+    beginByClicking(ui, FlasherMode::demo);
+    ui.store->setConfirmFlash(true);
+    ui.settle();
+    QMessageBox* box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Flash the simulated calculator?");
+    EXPECT_EQ(box->informativeText(), "DEMO writes only the simulated calculator on this "
+                                      "computer. A real calculator is not changed.");
+    EXPECT_NE(UiHarness::button(*box, "Flash at 0x04000"), nullptr);
+    ui.click(UiHarness::button(*box, "Cancel"));
+    EXPECT_FALSE(ui.store->confirmFlash());
+    EXPECT_EQ(ui.confirmation(), nullptr);
+
+    ui.store->setUsingSimulator(false); // as the demo shortcut does
+    ui.store->setConfirmFlash(true);
+    ui.settle();
+    box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Flash the calculator?");
+    EXPECT_EQ(box->informativeText(),
+              "FLASH writes a real calculator. User memory will be wiped. The bootloader at "
+              "0x0000–0x3FFF is not overwritten.");
+    box->reject(); // Escape or the window's close button
+    ui.settle();
+    EXPECT_FALSE(ui.store->confirmFlash());
+
+    ui.store->setConfirmSkipBackup(true);
+    ui.settle();
+    box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Skip backup?");
+    EXPECT_EQ(box->informativeText(), "If the new firmware misbehaves, you will not have a copy "
+                                      "of what is on the calculator now.");
+    ui.click(UiHarness::button(*box, "Skip backup"));
+    EXPECT_FALSE(ui.store->confirmSkipBackup());
+    EXPECT_TRUE(ui.store->backupSkipped());
+    EXPECT_TRUE(ui.store->wizard().backupResolved);
+}
+
+TEST(WizardScreen, StepRowsDrawingsAndBoxesCarryTheirAccessibleTexts) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::flash);
+    ui.click(wizard->continueButton());
+    ui.advance(1.5);
+
+    StepList* steps = wizard->stepList();
+    EXPECT_EQ(steps->row(WizardStep::cable)->accessibleName(), "Cable, completed");
+    EXPECT_EQ(steps->row(WizardStep::cable)->detail(), "Pogo cable seated");
+    EXPECT_EQ(steps->row(WizardStep::programmingMode)->accessibleName(),
+              "Programming mode, current");
+    EXPECT_EQ(steps->row(WizardStep::finish)->accessibleName(), "Restart, not started");
+    EXPECT_EQ(steps->row(WizardStep::finish)->detail(), "");
+    EXPECT_EQ(wizard->header()->badgeText(), "");
+    EXPECT_EQ(wizard->header()->subtitle(),
+              "Native SAM-BA programmer for the post-2015 Voyager series");
+
+    ui.click(wizard->backButton());
+    bool sawWarning = false;
+    for (const QWidget* widget : wizard->findChildren<QWidget*>()) {
+        const auto* box = dynamic_cast<const NoticeBox*>(widget);
+        if (box && box->isVisible() && box->tone() == NoticeBox::Tone::caution) {
+            sawWarning = true;
+            EXPECT_TRUE(box->accessibleName().startsWith("Warning. Use the POGO cable only"))
+                << box->accessibleName().toStdString();
+        }
+    }
+    EXPECT_TRUE(sawWarning);
+    bool sawCable = false;
+    for (const QWidget* widget : wizard->findChildren<QWidget*>()) {
+        if (widget->isVisible() &&
+            widget->accessibleName() == "Seat the pogo plug · keyed, one way only") {
+            sawCable = true;
+            EXPECT_TRUE(widget->accessibleDescription().endsWith(
+                "ends in a USB-A/C connector next to this computer."));
+        }
+    }
+    EXPECT_TRUE(sawCable);
+}
+
+TEST(WizardScreen, ShowsTheFlashInProgressOnFreshBars) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::demo);
+    ui.store->beginBusy("Writing firmware…", "Flashing");
+    ui.store->applyFlashProgress(0.5, FlashProgressPhase::writing);
+    ui.settle();
+    ASSERT_TRUE(wizard->progress()->isVisible());
+    EXPECT_EQ(wizard->progress()->caption(), "Flashing");
+    EXPECT_EQ(wizard->progress()->tint(), LabelledProgress::Tint::flashing);
+    EXPECT_EQ(wizard->progress()->bar()->value(), wizard->progress()->bar()->maximum() / 2);
+    const QProgressBar* writingBar = wizard->progress()->bar();
+
+    ui.store->applyFlashProgress(0.1, FlashProgressPhase::verifying);
+    ui.settle();
+    EXPECT_NE(wizard->progress()->bar(), writingBar); // a new bar, not the old one running back
+    EXPECT_EQ(wizard->progress()->tint(), LabelledProgress::Tint::verifying);
+    EXPECT_EQ(wizard->progress()->caption(), "Verifying");
+
+    ui.store->finishBusyFailure(std::make_exception_ptr(std::runtime_error("Port vanished.")));
+    ui.settle();
+    EXPECT_FALSE(wizard->progress()->isVisible());
+    EXPECT_TRUE(wizard->errorText()->isVisible());
+    EXPECT_EQ(wizard->errorText()->text(), "Port vanished.");
+    EXPECT_TRUE(wizard->errorText()->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+} // namespace
+} // namespace pelwick::testing
