@@ -38,6 +38,8 @@ struct StoreHarness {
     }
 
     ~StoreHarness() {
+        // The test's observer may point at locals that are already gone.
+        observe = nullptr;
         store->stop();
         platform.settle();
         store.reset();
