@@ -94,17 +94,18 @@ TEST(FaultInjectingTransport, PayloadsAreNotMistakenForCommands) {
     EXPECT_EQ(h.calculator->memory().at(0x20001002), '#');
 }
 
-TEST(RecordingTransport, RecordsWritesAndJoinsTheReadsOfOneReply) {
+TEST(RecordingTransport, RecordsWritesJoinsTheReadsOfOneReplyAndNotesQuietWaits) {
     auto calculator = std::make_shared<SimulatedCalculatorTransport>(0, true);
     RecordingTransport recorder{std::shared_ptr<ByteTransport>(calculator)};
     const std::string command = "w400E0740,4#";
     recorder.write(Bytes(command.begin(), command.end()));
     EXPECT_EQ(recorder.read(1, 0).size(), 1u);
     EXPECT_EQ(recorder.read(8, 0).size(), 3u);
-    EXPECT_TRUE(recorder.read(8, 0).empty());
+    EXPECT_TRUE(recorder.read(8, 0.001).empty());
     const std::vector<RecordedChunk> expected = {
         {RecordedChunk::Direction::sent, Bytes(command.begin(), command.end())},
-        {RecordedChunk::Direction::received, {0xE0, 0x07, 0x0A, 0xAB}}};
+        {RecordedChunk::Direction::received, {0xE0, 0x07, 0x0A, 0xAB}},
+        {RecordedChunk::Direction::quiet, {}, 0.001}};
     EXPECT_EQ(recorder.stream(), expected);
     EXPECT_EQ(recorder.bytesSent(), 12u);
     EXPECT_EQ(recorder.bytesReceived(), 4u);

@@ -15,7 +15,9 @@ void RecordingTransport::write(ByteView data) {
 
 Bytes RecordingTransport::read(std::size_t max, double timeout) {
     Bytes reply = inner_->read(max, timeout);
-    if (!reply.empty()) {
+    if (reply.empty()) {
+        stream_.push_back({RecordedChunk::Direction::quiet, {}, timeout});
+    } else {
         if (stream_.empty() || stream_.back().direction != RecordedChunk::Direction::received) {
             stream_.push_back({RecordedChunk::Direction::received, {}});
         }

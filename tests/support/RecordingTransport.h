@@ -7,18 +7,22 @@
 
 namespace pelwick::testing {
 
-/// One step of a recorded conversation: bytes the client sent, or the reply bytes it read.
+/// One step of a recorded conversation: bytes the client sent, the reply bytes it read, or a wait
+/// in which nothing arrived (a discard on a quiet line), with how long the client waited.
 struct RecordedChunk {
-    enum class Direction { sent, received };
+    enum class Direction { sent, received, quiet };
     Direction direction;
     Bytes bytes;
+    double quietSeconds = 0;
 
     bool operator==(const RecordedChunk& other) const = default;
 };
 
 /// Passes everything through to another transport and records the whole stream: every write, and
 /// the bytes of every read that returned some (consecutive reads form one received chunk, so a
-/// reply collected in pieces is one chunk). Reads that returned nothing are not part of the stream.
+/// reply collected in pieces is one chunk). A read that returned nothing is recorded as a quiet
+/// wait of its time-out: a client replaying the stream has to wait as long to know the line is
+/// quiet.
 class RecordingTransport : public ByteTransport {
 public:
     explicit RecordingTransport(std::unique_ptr<ByteTransport> inner);
