@@ -9,7 +9,7 @@ namespace pelwick {
 
 namespace {
 
-constexpr std::array<std::pair<CommandName, const char*>, 8> commandNames{{
+constexpr std::array<std::pair<CommandName, const char*>, 9> commandNames{{
     {CommandName::ports, "ports"},
     {CommandName::info, "info"},
     {CommandName::simulate, "simulate"},
@@ -18,6 +18,7 @@ constexpr std::array<std::pair<CommandName, const char*>, 8> commandNames{{
     {CommandName::verify, "verify"},
     {CommandName::checksum, "checksum"},
     {CommandName::demo, "demo"},
+    {CommandName::batch, "batch"},
 }};
 
 } // namespace
@@ -91,6 +92,21 @@ void CommandLine::declare(CLI::App& app) {
         ->add_option("--against", checksum.against,
                      "Judge the files against this backup of the calculator's firmware")
         ->type_name("BACKUP");
+
+    auto* batchCommand = app.add_subcommand(
+        "batch", "Flash and verify every calculator that appears in programming mode, until "
+                 "interrupted");
+    batchCommand->add_option("FILE", batch.file, "Firmware image")->required();
+    batchCommand
+        ->add_option("--backup-dir", batch.backupDirectory,
+                     "Save each unit's current firmware here first, as "
+                     "hp15c-YYYYMMDD-HHMMSS-NNN.bin")
+        ->type_name("DIR");
+    batchCommand->add_flag("--parallel", batch.parallel,
+                           "Handle every attached calculator at once, each on its own connection");
+    batchCommand->add_option("--count", batch.count, "End after this many units")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
 
     auto* demoCommand = app.add_subcommand(
         "demo", "Walk through identify, back up, flash and verify on a simulated calculator");

@@ -44,12 +44,20 @@ struct SimulateOptions {
     bool noPreload = false;
 };
 
+struct BatchOptions {
+    std::string file;
+    std::optional<std::string> backupDirectory;
+    bool parallel = false;
+    /// End after this many units instead of waiting for an interrupt.
+    std::optional<int> count;
+};
+
 struct DemoOptions {
     bool fast = false;
     std::optional<std::string> folder;
 };
 
-enum class CommandName { ports, info, simulate, backup, flash, verify, checksum, demo };
+enum class CommandName { ports, info, simulate, backup, flash, verify, checksum, demo, batch };
 
 /// Everything the command line says: the global options, the chosen command and its options.
 struct CommandLine {
@@ -61,6 +69,7 @@ struct CommandLine {
     ChecksumOptions checksum;
     SimulateOptions simulate;
     DemoOptions demo;
+    BatchOptions batch;
 
     /// Declares the options and commands on `app`, writing into this object as CLI11 parses.
     /// After a successful parse, `resolveCommand` names the command that was given.

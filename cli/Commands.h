@@ -16,5 +16,7 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
 int runVerifyCommand(const GlobalOptions& global, const VerifyOptions& options, Console& console);
 int runChecksumCommand(const ChecksumOptions& options, Console& console);
 int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Console& console);
+/// Exit status 0 when no unit failed, 1 otherwise.
+int runBatchCommand(const GlobalOptions& global, const BatchOptions& options, Console& console);
 
 } // namespace pelwick

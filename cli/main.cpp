@@ -38,6 +38,8 @@ int runCommand(const pelwick::CommandLine& line, pelwick::Console& console) {
         return pelwick::runChecksumCommand(line.checksum, console);
     case CommandName::demo:
         return pelwick::runDemoCommand(line.global, line.demo, console);
+    case CommandName::batch:
+        return pelwick::runBatchCommand(line.global, line.batch, console);
     }
     return usageStatus;
 }

@@ -1,0 +1,262 @@
+#include "BatchRun.h"
+
+#include "DeviceSession.h"
+#include "firmware/BatchBackupNaming.h"
+#include "sim/SimulatedCalculatorTransport.h"
+#include "util/Clock.h"
+#include "util/FileIO.h"
+
+#include <algorithm>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+
+namespace pelwick {
+
+namespace {
+
+/// The one port the user named, listed while its device node exists.
+class NamedPortListing : public SerialPortListing {
+public:
+    explicit NamedPortListing(std::string path) : path_(std::move(path)) {}
+
+    std::vector<SerialPort> listPorts() const override {
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path_, error))) {
+            return {};
+        }
+        return {SerialPort{path_}};
+    }
+
+private:
+    std::string path_;
+};
+
+std::shared_ptr<const SerialPortListing> listingFor(const GlobalOptions& global) {
+    if (global.demo) {
+        return std::make_shared<SimulatedPortListing>();
+    }
+    if (global.port) {
+        return std::make_shared<NamedPortListing>(*global.port);
+    }
+    return std::make_shared<DeviceSerialPortListing>(global.deviceDirectory);
+}
+
+std::set<std::string> pathsOf(const std::vector<SerialPort>& ports) {
+    std::set<std::string> paths;
+    for (const SerialPort& port : ports) {
+        paths.insert(port.path);
+    }
+    return paths;
+}
+
+std::string unitsText(int count) {
+    return count == 1 ? "the unit in progress"
+                      : "the " + std::to_string(count) + " units in progress";
+}
+
+} // namespace
+
+BatchRun::BatchRun(GlobalOptions global, Settings settings, std::ostream& out, std::ostream& err)
+    : global_(std::move(global)), settings_(std::move(settings)), out_(out), err_(err),
+      ports_(listingFor(global_)) {
+    if (global_.demo) {
+        // One in-process calculator that answers at once, as for the other commands' --demo.
+        simulator_ = std::make_shared<SimulatedCalculatorTransport>(0.0, true);
+    }
+}
+
+BatchRun::~BatchRun() {
+    std::unique_lock lock(mutex_);
+    stopRequested_ = true;
+    for (Unit& unit : units_) {
+        changed_.wait(lock, [&] { return unit.finished; });
+    }
+    reapFinished();
+}
+
+std::vector<SerialPort> BatchRun::attachedPorts() const {
+    std::vector<SerialPort> ports;
+    for (SerialPort& port : ports_->listPorts()) {
+        // Only the ports a connection is tried on; a USB serial adapter is never a calculator.
+        if (port.isModemPort()) {
+            ports.push_back(std::move(port));
+        }
+    }
+    std::stable_sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) {
+        return a.isConfirmedSambaPort() && !b.isConfirmedSambaPort();
+    });
+    return ports;
+}
+
+std::unique_ptr<DeviceSession> BatchRun::openSession(const SerialPort& port) const {
+    if (simulator_) {
+        return std::make_unique<DeviceSession>(simulator_, global_);
+    }
+    GlobalOptions onePort = global_;
+    onePort.port = port.path;
+    return std::make_unique<DeviceSession>(onePort);
+}
+
+BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port) const {
+    BatchUnitReport report;
+    report.number = number;
+    report.port = port.path;
+    const auto started = MonotonicClock::now();
+    try {
+        const std::unique_ptr<DeviceSession> session = openSession(port);
+        const ConnectedTarget& target = session->connect();
+        report.chip = target.identity.name;
+        session->connectSupported();
+        const Flasher& flasher = session->flasher();
+        if (settings_.backupFolder) {
+            const std::filesystem::path file =
+                BatchBackupNaming::fileURL(*settings_.backupFolder, settings_.sessionStamp, number);
+            std::error_code error;
+            if (std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
+                throw std::runtime_error("Refusing to replace the earlier backup " + file.string() +
+                                         "; the unit was not flashed.");
+            }
+            writeFileAtomically(file, flasher.readApplication(target.client));
+            report.backupFile = file.filename().string();
+        }
+        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true);
+        session->close();
+        report.succeeded = true;
+        report.result = "Flashed and verified.";
+    } catch (...) {
+        report.result = currentExceptionMessage();
+    }
+    report.seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
+    return report;
+}
+
+void BatchRun::startUnit(int number, const SerialPort& port) {
+    Unit& unit = units_.emplace_back();
+    unit.port = port.path;
+    err_ << '#' << number << "  " << port.path << "  "
+         << (settings_.backupFolder ? "backing up, then flashing…" : "flashing…") << '\n'
+         << std::flush;
+    try {
+        unit.worker = std::thread([this, &unit, number, port] {
+            BatchUnitReport report = flashUnit(number, port);
+            const std::lock_guard lock(mutex_);
+            out_ << report.line() << '\n' << std::flush;
+            reports_.push_back(std::move(report));
+            unit.finished = true;
+            changed_.notify_all();
+        });
+    } catch (...) {
+        units_.pop_back();
+        throw;
+    }
+}
+
+void BatchRun::reapFinished() {
+    for (auto unit = units_.begin(); unit != units_.end();) {
+        if (unit->finished) {
+            unit->worker.join();
+            unit = units_.erase(unit);
+        } else {
+            ++unit;
+        }
+    }
+}
+
+int BatchRun::unitsInProgress() const {
+    return static_cast<int>(std::count_if(units_.begin(), units_.end(),
+                                          [](const Unit& unit) { return !unit.finished; }));
+}
+
+void BatchRun::requestStop() {
+    const std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+    ++stopRequests_;
+    if (const int running = unitsInProgress(); running > 0) {
+        err_ << (stopRequests_ == 1 ? "Stopping: finishing " + unitsText(running) + " first…"
+                                    : "Still finishing " + unitsText(running) +
+                                          "; a flash is never cut off halfway.")
+             << '\n'
+             << std::flush;
+    }
+    changed_.notify_all();
+}
+
+BatchSummary BatchRun::run(const std::function<void()>& watching) {
+    const auto started = MonotonicClock::now();
+    // A folder that cannot be listed fails here, before anything is touched.
+    std::vector<SerialPort> attached = attachedPorts();
+    // A port is taken once two looks in a row have listed it (the ports already there at the
+    // first look excepted): a device node that has just appeared may not be open to us yet while
+    // the system is still setting its permissions.
+    std::set<std::string> listedBefore = pathsOf(attached);
+    if (watching) {
+        watching();
+    }
+    std::optional<std::string> listingError;
+    std::set<std::string> handled;
+    int assigned = 0;
+    const auto anyFinished = [this] {
+        return std::any_of(units_.begin(), units_.end(),
+                           [](const Unit& unit) { return unit.finished; });
+    };
+    const auto limitReached = [&] {
+        return settings_.unitLimit && assigned >= *settings_.unitLimit;
+    };
+
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        reapFinished();
+        if (stopRequested_ || limitReached()) {
+            if (units_.empty()) {
+                break;
+            }
+            changed_.wait(lock, anyFinished);
+            continue;
+        }
+        // A port that left the listing is free again: a calculator plugged in there later is a
+        // new unit. A port whose unit still runs stays taken, whatever the listing says.
+        std::erase_if(handled, [&](const std::string& path) {
+            const bool listed =
+                std::any_of(attached.begin(), attached.end(),
+                            [&](const SerialPort& port) { return port.path == path; });
+            const bool busy = std::any_of(units_.begin(), units_.end(),
+                                          [&](const Unit& unit) { return unit.port == path; });
+            return !listed && !busy;
+        });
+        for (const SerialPort& port : attached) {
+            if (limitReached() || (!settings_.parallel && !units_.empty())) {
+                break;
+            }
+            if (listedBefore.contains(port.path) && handled.insert(port.path).second) {
+                startUnit(++assigned, port);
+            }
+        }
+        changed_.wait_for(lock, std::chrono::duration<double>(settings_.pollInterval),
+                          [&] { return stopRequested_ || anyFinished(); });
+        lock.unlock();
+        try {
+            std::vector<SerialPort> listed = attachedPorts();
+            listedBefore = pathsOf(attached);
+            attached = std::move(listed);
+        } catch (...) {
+            listingError = currentExceptionMessage();
+        }
+        lock.lock();
+        if (listingError && !stopRequested_) {
+            err_ << *listingError << " No new unit is started.\n" << std::flush;
+            stopRequested_ = true;
+        }
+    }
+
+    BatchSummary summary;
+    summary.units = reports_;
+    std::sort(
+        summary.units.begin(), summary.units.end(),
+        [](const BatchUnitReport& a, const BatchUnitReport& b) { return a.number < b.number; });
+    summary.seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
+    summary.listingError = listingError;
+    return summary;
+}
+
+} // namespace pelwick

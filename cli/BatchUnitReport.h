@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pelwick {
+
+/// What became of one calculator in a batch.
+struct BatchUnitReport {
+    int number = 0;
+    std::string port;
+    /// The chip's name, once the calculator answered.
+    std::optional<std::string> chip;
+    /// The backup's file name, once it was saved.
+    std::optional<std::string> backupFile;
+    bool succeeded = false;
+    /// "Flashed and verified." or what went wrong.
+    std::string result;
+    double seconds = 0;
+
+    /// "#3  /dev/ttyACM1  ATSAM4LC2C  backup hp15c-20261206-160501-003.bin  Flashed and
+    /// verified.  4.2 s"; "?" stands for a chip that never answered, "no backup" for a unit
+    /// without a saved backup.
+    std::string line() const;
+};
+
+} // namespace pelwick
