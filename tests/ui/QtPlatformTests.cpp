@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -139,9 +140,12 @@ TEST(QtPlatform, EventLoopKeepsTurningDuringADemoFlash) {
         << store->lastError().value_or("");
     ticker.stop();
     const qint64 took = flashTime.elapsed();
-    EXPECT_GT(took, 300);        // the flash really took a while…
-    EXPECT_GT(ticks, took / 50); // …and the loop kept ticking through it
-    EXPECT_LT(longestGap, 250);
+    // The flash really took a while, and the loop kept ticking through it: had the work run on the
+    // main thread, one gap would span most of the flash. The bounds are loose, so that a slow
+    // (sanitized, loaded) machine does not fail a loop that did keep turning.
+    EXPECT_GT(took, 300);
+    EXPECT_GT(ticks, took / 100);
+    EXPECT_LT(longestGap, std::max<qint64>(250, took / 4));
     window.close();
 }
 
