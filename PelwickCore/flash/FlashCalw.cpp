@@ -136,8 +136,13 @@ void FlashCalw::unlockApplicationRegions(SambaFlashApplet& applet, const SambaAp
     const std::uint64_t regionBytes = static_cast<std::uint64_t>(pagesPerRegion) * info.pageSize;
     const std::uint64_t firstApplicationRegion =
         regionBytes == 0 ? 0 : (FlashLayout::applicationStart + regionBytes - 1) / regionBytes;
-    const std::uint32_t firstRegion = static_cast<std::uint32_t>(
-        std::max<std::uint64_t>(startPage / pagesPerRegion, firstApplicationRegion));
+    // The applet itself counts regions in the chip's 16 regions of 8 KiB, so a garbled page count
+    // that makes the reported regions larger must not bring region 1 into the range.
+    constexpr std::uint32_t chipRegionBytes = FlashLayout::applicationEnd / lockRegions;
+    constexpr std::uint32_t firstChipApplicationRegion =
+        FlashLayout::applicationStart / chipRegionBytes;
+    const std::uint32_t firstRegion = static_cast<std::uint32_t>(std::max<std::uint64_t>(
+        {startPage / pagesPerRegion, firstApplicationRegion, firstChipApplicationRegion}));
     // A first region at or beyond the last lock bit leaves nothing to unlock.
     for (std::uint32_t region = firstRegion; region < lockBits; ++region) {
         try {
