@@ -1,35 +1,47 @@
-#include "ui/platform/QtBackgroundRunner.h"
+#include "store/ThreadBackgroundRunner.h"
 
-#include <QThreadPool>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace pelwick {
 
 namespace {
-// Set on the pool's threads while a job runs: a runner released from one of its own jobs must not
-// wait for itself.
+// Set on a job's thread while it runs: a runner released from one of its own jobs must not wait
+// for itself.
 thread_local bool insideJob = false;
 } // namespace
 
-QtBackgroundRunner::QtBackgroundRunner() : pool_(new QThreadPool) {
-    // Abandoned connection attempts may still be blocked in a read; leave room beside them.
-    pool_->setMaxThreadCount(16);
-    pool_->setExpiryTimeout(30000);
-}
+// Shared with the job threads, which may outlive a runner released from inside a job.
+struct ThreadBackgroundRunner::Jobs {
+    std::mutex mutex;
+    std::condition_variable finished;
+    int running = 0;
+};
 
-QtBackgroundRunner::~QtBackgroundRunner() {
+ThreadBackgroundRunner::ThreadBackgroundRunner() : jobs_(std::make_shared<Jobs>()) {}
+
+ThreadBackgroundRunner::~ThreadBackgroundRunner() {
     if (insideJob) {
-        return; // the pool stays alive with the job that is running; the process is ending it
+        return; // the jobs still running keep their shared state; the process is ending them
     }
-    pool_->waitForDone();
-    delete pool_;
+    std::unique_lock<std::mutex> lock(jobs_->mutex);
+    jobs_->finished.wait(lock, [this] { return jobs_->running == 0; });
 }
 
-void QtBackgroundRunner::run(std::function<void()> job) {
-    pool_->start([job = std::move(job)] {
+void ThreadBackgroundRunner::run(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> guard(jobs_->mutex);
+        ++jobs_->running;
+    }
+    std::thread([jobs = jobs_, job = std::move(job)] {
         insideJob = true;
         job();
         insideJob = false;
-    });
+        std::lock_guard<std::mutex> guard(jobs->mutex);
+        --jobs->running;
+        jobs->finished.notify_all();
+    }).detach();
 }
 
 } // namespace pelwick

@@ -2,21 +2,23 @@
 
 #include "store/Platform.h"
 
-class QThreadPool;
+#include <memory>
 
 namespace pelwick {
 
-/// Runs device work on a private thread pool, so that blocked device calls never starve other
-/// Qt work. Tearing it down waits for the jobs still running (each is bounded by its time-outs).
-class QtBackgroundRunner : public BackgroundRunner {
+/// Runs each device job on a thread of its own, so that a blocked device call never starves other
+/// work. Tearing it down waits for the jobs still running (each is bounded by its time-outs).
+/// Plain standard threads and locks, so that race checkers see every hand-over.
+class ThreadBackgroundRunner : public BackgroundRunner {
 public:
-    QtBackgroundRunner();
-    ~QtBackgroundRunner() override;
+    ThreadBackgroundRunner();
+    ~ThreadBackgroundRunner() override;
 
     void run(std::function<void()> job) override;
 
 private:
-    QThreadPool* pool_;
+    struct Jobs;
+    std::shared_ptr<Jobs> jobs_;
 };
 
 } // namespace pelwick

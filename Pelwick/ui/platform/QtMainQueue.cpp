@@ -8,10 +8,21 @@
 
 namespace pelwick {
 
+namespace {
+template <typename Pending> bool isAlive(Pending& pending) {
+    std::lock_guard<std::mutex> guard(pending.mutex);
+    return pending.alive;
+}
+} // namespace
+
 QtMainQueue::QtMainQueue() : context_(new QObject) {}
 
 QtMainQueue::~QtMainQueue() {
-    alive_->store(false);
+    {
+        std::lock_guard<std::mutex> guard(pending_->mutex);
+        pending_->alive = false;
+        pending_->jobs.clear();
+    }
     if (isMainThread()) {
         delete context_; // also deletes the pending timers, its children
     } else {
@@ -20,12 +31,27 @@ QtMainQueue::~QtMainQueue() {
 }
 
 void QtMainQueue::post(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> guard(pending_->mutex);
+        if (!pending_->alive) {
+            return;
+        }
+        pending_->jobs.push_back(std::move(job));
+    }
+    // One queued call per job; both queues keep their order, so each call runs the oldest job.
     QMetaObject::invokeMethod(
         context_,
-        [alive = alive_, job = std::move(job)] {
-            if (alive->load()) {
-                job();
+        [pending = pending_] {
+            std::function<void()> next;
+            {
+                std::lock_guard<std::mutex> guard(pending->mutex);
+                if (!pending->alive || pending->jobs.empty()) {
+                    return;
+                }
+                next = std::move(pending->jobs.front());
+                pending->jobs.pop_front();
             }
+            next();
         },
         Qt::QueuedConnection);
 }
@@ -36,9 +62,9 @@ TimerId QtMainQueue::postDelayed(double seconds, std::function<void()> job) {
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     QObject::connect(timer, &QTimer::timeout, context_,
-                     [this, id, timer, alive = alive_, job = std::move(job)] {
+                     [this, id, timer, pending = pending_, job = std::move(job)] {
                          timer->deleteLater();
-                         if (!alive->load()) {
+                         if (!isAlive(*pending)) {
                              return; // the queue is gone; so is `this`
                          }
                          timers_.erase(id);

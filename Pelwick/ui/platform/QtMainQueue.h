@@ -4,16 +4,19 @@
 
 #include <QObject>
 
-#include <atomic>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 
 namespace pelwick {
 
-/// The main queue on the Qt event loop of the thread that creates it: posted jobs are queued
-/// calls to a context object on that thread, delayed jobs single-shot timers.
+/// The main queue on the Qt event loop of the thread that creates it: posted jobs wait in a queue
+/// of our own under a standard lock (so that race checkers see the hand-over from device threads)
+/// and a queued call to a context object on that thread runs the oldest; delayed jobs are
+/// single-shot timers.
 class QtMainQueue : public MainQueue {
 public:
     QtMainQueue();
@@ -26,9 +29,15 @@ public:
     bool isMainThread() const override;
 
 private:
+    // Posted jobs not run yet; shared with the queued calls, which may outlive the queue.
+    struct Pending {
+        std::mutex mutex;
+        std::deque<std::function<void()>> jobs;
+        bool alive = true; // cleared when the queue is torn down: later jobs are dropped unrun
+    };
+
     QObject* context_;
-    // Cleared when the queue is torn down, so jobs still in Qt's queue are dropped unrun.
-    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+    std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
     std::map<TimerId, QTimer*> timers_;
     TimerId nextId_ = 1;
 };

@@ -2,7 +2,7 @@
 
 #include "store/FlasherStore.h"
 #include "ui/platform/QtAppControl.h"
-#include "ui/platform/QtBackgroundRunner.h"
+#include "store/ThreadBackgroundRunner.h"
 #include "ui/platform/QtDialogs.h"
 #include "ui/platform/QtMainQueue.h"
 #include "ui/platform/QtSettingsStore.h"
@@ -16,7 +16,7 @@ QtStorePlatform QtStorePlatform::make(const QString& iniFile) {
     QtStorePlatform made;
     made.dialogs = std::make_shared<QtDialogs>();
     made.platform.mainQueue = std::make_shared<QtMainQueue>();
-    made.platform.background = std::make_shared<QtBackgroundRunner>();
+    made.platform.background = std::make_shared<ThreadBackgroundRunner>();
     made.platform.settings = iniFile.isEmpty() ? std::make_shared<QtSettingsStore>()
                                                : std::make_shared<QtSettingsStore>(iniFile);
     made.platform.dialogs = made.dialogs;
