@@ -3,26 +3,23 @@
 
 #include "samba/SambaAppletImage.h"
 #include "support/CortexM4Target.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <initializer_list>
-#include <random>
+#include <vector>
 
 namespace pelwick::testing {
 namespace {
 
 using Target = CortexM4Target;
+using Words = std::vector<std::uint32_t>;
 
 constexpr std::uint32_t loadAddress = 0x20002000;
 constexpr std::uint32_t imageEnd = loadAddress + sambaAppletImageSize;
 constexpr std::uint32_t mailbox = 0x20002040;
 constexpr std::uint32_t mailboxEnd = mailbox + 9 * 4;
-constexpr std::uint32_t applicationStart = 0x4000;
-constexpr std::uint32_t applicationSize = Target::flashSize - applicationStart;
 // Room the applet may take on the monitor's stack.
 constexpr std::uint32_t stackAllowance = 1024;
 constexpr std::uint64_t budget = 20'000'000;
@@ -31,19 +28,9 @@ constexpr std::uint32_t cmdInit = 0x00;
 constexpr std::uint32_t cmdWrite = 0x02;
 constexpr std::uint32_t cmdUnlock = 0x05;
 
-std::vector<std::uint8_t> randomBytes(std::size_t length, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint8_t> out(length);
-    for (auto& b : out)
-        b = static_cast<std::uint8_t>(rng() >> 24);
-    return out;
-}
-
 struct Outcome {
     std::uint32_t status;
-    std::uint32_t commandWord;
     std::uint32_t result0;
-    Target::RunResult run;
 };
 
 struct Info {
@@ -53,38 +40,33 @@ struct Info {
 class AppletEmulation : public ::testing::Test {
 protected:
     void SetUp() override {
-        originalFlash = randomBytes(Target::flashSize, 1);
+        originalFlash = patternBytes(Target::flashSize, 1);
         target.write(Target::flashBase, originalFlash);
         target.write(loadAddress, sambaAppletImage());
         entry = target.readWord(loadAddress + 4);
         // As on a calculator: the bootloader's two regions are locked.
         target.setLockBit(0, true);
         target.setLockBit(1, true);
-        const Outcome init = run(cmdInit, {0, 0, 0});
-        ASSERT_EQ(init.status, 0u);
+        ASSERT_EQ(run(cmdInit, {0, 0, 0}).status, 0u);
         info = readInfo();
         target.clearCpuWrites();
         target.clearCommands();
     }
 
-    Outcome run(std::uint32_t command, std::initializer_list<std::uint32_t> args,
-                std::uint32_t stackPointer = Target::monitorStackPointer,
-                bool interruptsMasked = false) {
+    // Puts a command, a zero status and the arguments in the mailbox.
+    void load(std::uint32_t command, const Words& args) {
         target.writeWord(mailbox, command);
         target.writeWord(mailbox + 4, 0);
-        std::uint32_t at = mailbox + 8;
-        for (std::uint32_t arg : args) {
-            target.writeWord(at, arg);
-            at += 4;
-        }
-        Outcome out;
-        out.run = target.call(entry, budget, stackPointer, interruptsMasked);
-        EXPECT_TRUE(out.run.returned) << "command " << command << ": " << out.run.error;
-        out.commandWord = target.readWord(mailbox);
-        out.status = target.readWord(mailbox + 4);
-        out.result0 = target.readWord(mailbox + 8);
-        EXPECT_EQ(out.commandWord, ~command) << "command " << command;
-        return out;
+        for (std::size_t i = 0; i < args.size(); ++i)
+            target.writeWord(mailbox + 8 + 4 * static_cast<std::uint32_t>(i), args[i]);
+    }
+
+    Outcome run(std::uint32_t command, const Words& args) {
+        load(command, args);
+        const auto r = target.call(entry, budget);
+        EXPECT_TRUE(r.returned) << "command " << command << ": " << r.error;
+        EXPECT_EQ(target.readWord(mailbox), ~command) << "command " << command;
+        return {target.readWord(mailbox + 4), target.readWord(mailbox + 8)};
     }
 
     Info readInfo() const {
@@ -94,16 +76,15 @@ protected:
                 target.readWord(mailbox + 0x20)};
     }
 
-    Outcome writeFlash(std::uint32_t offset, std::span<const std::uint8_t> data) {
+    Outcome writeFlash(std::uint32_t offset, const Bytes& data) {
         target.write(info.bufferAddress, data);
         return run(cmdWrite, {info.bufferAddress, static_cast<std::uint32_t>(data.size()), offset});
     }
 
-    std::vector<std::uint8_t> flash() const { return target.read(0, Target::flashSize); }
+    Bytes flash() const { return target.read(0, Target::flashSize); }
 
     // The flash as it must be after the bytes at offset were replaced by data.
-    std::vector<std::uint8_t> originalWith(std::uint32_t offset,
-                                           std::span<const std::uint8_t> data) const {
+    Bytes originalWith(std::uint32_t offset, const Bytes& data) const {
         auto expected = originalFlash;
         std::copy(data.begin(), data.end(), expected.begin() + offset);
         return expected;
@@ -130,7 +111,7 @@ protected:
     }
 
     Target target;
-    std::vector<std::uint8_t> originalFlash;
+    Bytes originalFlash;
     std::uint32_t entry = 0;
     Info info{};
 };
@@ -151,72 +132,53 @@ TEST_F(AppletEmulation, InitReportsTheFlashGeometryAndABufferThatOverlapsNothing
     EXPECT_EQ(info.pageSize, 512u);
     EXPECT_EQ(info.pageCount, 256u);
     EXPECT_EQ(info.appStart, 32u);
-    EXPECT_EQ(info.lockWord & 0xFFFF, 0x2000u);
-    EXPECT_EQ(info.lockWord >> 16, 16u);
+    EXPECT_EQ(info.lockWord, 16u << 16 | 0x2000u);
     EXPECT_GE(info.bufferSize, 512u);
-
     EXPECT_EQ(info.bufferAddress % 8, 0u);
     EXPECT_GE(info.bufferAddress, imageEnd);
     EXPECT_LE(info.bufferAddress + info.bufferSize, Target::monitorStackPointer - stackAllowance);
 
     // Whatever RAM the applet uses for itself lies outside the buffer: a buffer the host filled
     // survives a WRITE and INIT untouched and is what lands in flash.
-    const auto data = randomBytes(512, 2);
-    const Outcome write = writeFlash(0x8000, data);
-    EXPECT_EQ(write.status, 0u);
+    const auto data = patternBytes(512, 2);
+    EXPECT_EQ(writeFlash(0x8000, data).status, 0u);
     EXPECT_EQ(run(cmdInit, {0, 0, 0}).status, 0u);
     EXPECT_EQ(target.read(info.bufferAddress, 512), data);
     EXPECT_EQ(flash(), originalWith(0x8000, data));
     for (const auto& w : target.cpuWrites()) {
-        if (w.address >= Target::ramBase && w.address < Target::ramBase + Target::ramSize) {
-            EXPECT_FALSE(w.address < info.bufferAddress + info.bufferSize &&
-                         w.address + w.size > info.bufferAddress)
-                << std::hex << "applet wrote its own buffer at 0x" << w.address;
-        }
+        EXPECT_FALSE(w.address < info.bufferAddress + info.bufferSize &&
+                     w.address + w.size > info.bufferAddress)
+            << std::hex << "applet wrote its own buffer at 0x" << w.address;
     }
 }
 
 TEST_F(AppletEmulation, InitDecodesTheFlashSizeFieldOfFpr) {
-    struct Case {
-        std::uint32_t fsz, bytes;
-    };
-    for (const Case c :
-         {Case{0, 4 << 10}, Case{1, 8 << 10}, Case{2, 16 << 10}, Case{3, 32 << 10},
-          Case{4, 48 << 10}, Case{5, 64 << 10}, Case{6, 96 << 10}, Case{7, 128 << 10},
-          Case{8, 192 << 10}, Case{9, 256 << 10}, Case{10, 384 << 10}, Case{11, 512 << 10},
-          Case{12, 768 << 10}, Case{13, 1024 << 10}, Case{14, 2048 << 10}, Case{15, 0}}) {
+    const std::uint32_t kib[16] = {4,   8,   16,  32,  48,  64,   96,   128,
+                                   192, 256, 384, 512, 768, 1024, 2048, 0};
+    for (std::uint32_t fsz = 0; fsz < 16; ++fsz) {
+        const std::uint32_t bytes = kib[fsz] << 10;
         // Bits above FSZ (page size and others) must not change the decoded size.
         for (std::uint32_t high : {0x400u, 0xFFFFFFF0u}) {
-            target.setFlashParameter(high | c.fsz);
-            const Outcome out = run(cmdInit, {0, 0, 0});
+            target.setFlashParameter(high | fsz);
+            EXPECT_EQ(run(cmdInit, {0, 0, 0}).status, 0u);
             const Info got = readInfo();
-            EXPECT_EQ(out.status, 0u);
-            EXPECT_EQ(got.memorySize, c.bytes) << "FSZ " << c.fsz;
-            EXPECT_EQ(got.pageCount, c.bytes / 512) << "FSZ " << c.fsz;
-            EXPECT_EQ(got.lockWord & 0xFFFF, (c.bytes / 16) & 0xFFFF) << "FSZ " << c.fsz;
+            EXPECT_EQ(got.memorySize, bytes) << "FSZ " << fsz;
+            EXPECT_EQ(got.pageCount, bytes / 512) << "FSZ " << fsz;
+            EXPECT_EQ(got.lockWord & 0xFFFF, (bytes / 16) & 0xFFFF) << "FSZ " << fsz;
         }
     }
 }
 
-TEST_F(AppletEmulation, WritesAPageAtTheApplicationStart) {
-    const auto data = randomBytes(512, 3);
-    const Outcome out = writeFlash(applicationStart, data);
-    EXPECT_EQ(out.status, 0u);
-    EXPECT_EQ(out.result0, 512u);
-    EXPECT_EQ(flash(), originalWith(applicationStart, data));
-    expectControllerUsedProperly();
-}
-
-TEST_F(AppletEmulation, PartialWritesKeepTheRestOfEveryPageTheyTouch) {
+TEST_F(AppletEmulation, WritesKeepTheRestOfEveryPageTheyTouch) {
     struct Case {
         std::uint32_t offset, length;
     };
-    std::uint32_t seed = 10;
-    // Inside one page at odd edges, across a page boundary, a whole page off its boundary, and
-    // three bytes straddling two pages.
-    for (const Case c : {Case{0x4025, 100}, Case{0x51F9, 14}, Case{0x4100, 512}, Case{0x1FDFF, 3},
-                         Case{0x1FFFF, 1}}) {
-        const auto data = randomBytes(c.length, ++seed);
+    unsigned seed = 10;
+    // A whole page at the application start, inside one page at odd edges, across a page
+    // boundary, a whole page off its boundary, and three bytes straddling two pages.
+    for (const Case c : {Case{0x4000, 512}, Case{0x4025, 100}, Case{0x51F9, 14}, Case{0x4100, 512},
+                         Case{0x1FDFF, 3}, Case{0x1FFFF, 1}}) {
+        const auto data = patternBytes(c.length, ++seed);
         const Outcome out = writeFlash(c.offset, data);
         EXPECT_EQ(out.status, 0u) << std::hex << c.offset;
         EXPECT_EQ(out.result0, c.length);
@@ -226,12 +188,25 @@ TEST_F(AppletEmulation, PartialWritesKeepTheRestOfEveryPageTheyTouch) {
     expectControllerUsedProperly();
 }
 
-TEST_F(AppletEmulation, LocksOfOtherRegionsDoNotStopAWrite) {
+TEST_F(AppletEmulation, OtherRegionsLocksAndABusyControllerOnlyDelayAWrite) {
     // Lock bit 15 sits in FSR bit 31; it must not read as an error either.
-    for (int region : {3, 15})
-        target.setLockBit(region, true);
-    const auto data = randomBytes(512, 4);
+    target.setLockBit(3, true);
+    target.setLockBit(15, true);
+    // The controller is still busy with a command from before the applet started.
+    target.setBusyPolls(50);
+    target.writeWord(Target::fcmd, 0xA5000000); // NOP
+    target.clearCommands();
+    const auto data = patternBytes(512, 13);
     EXPECT_EQ(writeFlash(0x4000, data).status, 0u);
+    EXPECT_EQ(flash(), originalWith(0x4000, data));
+    expectControllerUsedProperly();
+
+    // A controller that never becomes ready: one command went out (CPB), nothing was erased or
+    // written after it hung.
+    target.setBusyPolls(UINT64_MAX);
+    target.clearCommands();
+    EXPECT_EQ(writeFlash(0x4200, patternBytes(512, 8)).status, 2u);
+    EXPECT_EQ(target.commands().size(), 1u);
     EXPECT_EQ(flash(), originalWith(0x4000, data));
 }
 
@@ -244,7 +219,7 @@ TEST_F(AppletEmulation, RefusesWritesIntoTheBootloaderOrPastTheFlash) {
     target.setLockBit(1, false);
     for (const Case c : {Case{0x0, 512}, Case{0x3E00, 512}, Case{0x3FFF, 1}, Case{0x3FFF, 2},
                          Case{0x1FF00, 512}, Case{0x20000, 1}, Case{0xFFFFFF00, 512}}) {
-        const Outcome out = writeFlash(c.offset, randomBytes(c.length, 5));
+        const Outcome out = writeFlash(c.offset, patternBytes(c.length, 5));
         EXPECT_EQ(out.status, 2u) << std::hex << "write at 0x" << c.offset;
         EXPECT_EQ(out.result0, 0u);
     }
@@ -255,7 +230,7 @@ TEST_F(AppletEmulation, RefusesWritesIntoTheBootloaderOrPastTheFlash) {
 TEST_F(AppletEmulation, ALockedRegionIsRefusedUntilUnlocked) {
     target.setLockBit(3, true);
     target.setLockBit(4, true);
-    const auto data = randomBytes(512, 6);
+    const auto data = patternBytes(512, 6);
 
     EXPECT_EQ(writeFlash(0x6000, data).status, 2u);
     // Starts in unlocked region 2 and ends in region 3.
@@ -263,8 +238,7 @@ TEST_F(AppletEmulation, ALockedRegionIsRefusedUntilUnlocked) {
     EXPECT_EQ(flash(), originalFlash);
     EXPECT_TRUE(target.commands().empty());
 
-    const Outcome unlock = run(cmdUnlock, {3});
-    EXPECT_EQ(unlock.status, 0u);
+    EXPECT_EQ(run(cmdUnlock, {3}).status, 0u);
     EXPECT_FALSE(target.lockBit(3));
     EXPECT_TRUE(target.lockBit(4));
     EXPECT_TRUE(target.lockBit(0));
@@ -278,15 +252,22 @@ TEST_F(AppletEmulation, ALockedRegionIsRefusedUntilUnlocked) {
     expectControllerUsedProperly();
 }
 
-TEST_F(AppletEmulation, UnlockOfARegionThatDoesNotExistFails) {
+TEST_F(AppletEmulation, UnlockFailsForARegionThatDoesNotExistOrThatTheControllerRefuses) {
     for (std::uint32_t region : {16u, 0xFFFFFFFFu})
         EXPECT_NE(run(cmdUnlock, {region}).status, 0u);
     EXPECT_TRUE(target.commands().empty());
     EXPECT_TRUE(target.lockBit(0) && target.lockBit(1));
+
+    target.setLockBit(5, true);
+    target.failNextCommand(Target::cmdUP, 80);
+    EXPECT_EQ(run(cmdUnlock, {5}).status, 5u);
+    EXPECT_TRUE(target.lockBit(5));
+    EXPECT_EQ(run(cmdUnlock, {5}).status, 0u);
+    EXPECT_FALSE(target.lockBit(5));
 }
 
 TEST_F(AppletEmulation, ReportsControllerErrorsAndStopsAtTheFailingPage) {
-    const auto data = randomBytes(512, 7);
+    const auto data = patternBytes(512, 7);
     const auto page33 = std::span(originalFlash).subspan(33 * 512, 512);
     // The write covers pages 32 and 33; page 32 fails. A clean FSR afterwards must not hide the
     // error, and page 33 must not be touched any more.
@@ -305,48 +286,16 @@ TEST_F(AppletEmulation, ReportsControllerErrorsAndStopsAtTheFailingPage) {
         }
     }
     // The next write starts clean.
-    const Outcome retry = writeFlash(0x4100, data);
-    EXPECT_EQ(retry.status, 0u);
+    EXPECT_EQ(writeFlash(0x4100, data).status, 0u);
     const auto now = flash();
     EXPECT_TRUE(std::equal(data.begin(), data.end(), now.begin() + 0x4100));
     EXPECT_TRUE(std::equal(page33.begin() + 0x100, page33.end(), now.begin() + 0x4300));
     expectControllerUsedProperly();
 }
 
-TEST_F(AppletEmulation, ReportsAnUnlockTheControllerRefuses) {
-    target.setLockBit(5, true);
-    target.failNextCommand(Target::cmdUP, 80);
-    EXPECT_EQ(run(cmdUnlock, {5}).status, 5u);
-    EXPECT_TRUE(target.lockBit(5));
-    EXPECT_EQ(run(cmdUnlock, {5}).status, 0u);
-    EXPECT_FALSE(target.lockBit(5));
-}
-
-TEST_F(AppletEmulation, WaitsForFrdyBeforeItsFirstCommand) {
-    // The controller is still busy with a command from before the applet started.
-    target.setBusyPolls(50);
-    target.writeWord(Target::fcmd, 0xA5000000); // NOP
-    target.clearCommands();
-    const auto data = randomBytes(512, 13);
-    EXPECT_EQ(writeFlash(0x4000, data).status, 0u);
-    EXPECT_EQ(flash(), originalWith(0x4000, data));
-    expectControllerUsedProperly();
-}
-
-TEST_F(AppletEmulation, GivesUpOnAControllerThatNeverBecomesReady) {
-    target.setBusyPolls(UINT64_MAX);
-    const Outcome out = writeFlash(0x4000, randomBytes(512, 8));
-    EXPECT_EQ(out.status, 2u);
-    // One command went out (CPB); nothing was erased or written after the controller hung.
-    EXPECT_EQ(target.commands().size(), 1u);
-    EXPECT_EQ(flash(), originalFlash);
-}
-
 TEST_F(AppletEmulation, RejectsUnknownCommandsAndStillCompletesThem) {
-    for (std::uint32_t command : {0x01u, 0x03u, 0x04u, 0x44u, 0x12345678u}) {
-        const Outcome out = run(command, {0x20003000, 512, 0x4000});
-        EXPECT_NE(out.status, 0u) << "command " << command;
-    }
+    for (std::uint32_t command : {0x01u, 0x03u, 0x04u, 0x44u, 0x12345678u})
+        EXPECT_NE(run(command, {0x20003000, 512, 0x4000}).status, 0u) << "command " << command;
     EXPECT_EQ(flash(), originalFlash);
     EXPECT_TRUE(target.commands().empty());
 }
@@ -356,21 +305,16 @@ TEST_F(AppletEmulation, ReturnsToTheMonitorWithItsRegistersStackAndInterruptMask
         std::uint32_t stackPointer;
         bool masked;
     };
-    const auto data = randomBytes(512, 9);
-    target.write(info.bufferAddress, data);
+    target.write(info.bufferAddress, patternBytes(512, 9));
     // A monitor stack that is only word aligned exercises the 8-byte alignment on entry.
     for (const Case c : {Case{0x20007F00, false}, Case{0x20007EFC, false}, Case{0x20007F00, true},
                          Case{0x20007EF4, true}}) {
         for (const auto& [command, args] :
-             {std::pair{cmdInit, std::vector<std::uint32_t>{0, 0, 0}},
-              std::pair{cmdWrite, std::vector<std::uint32_t>{info.bufferAddress, 512, 0x7F00}},
-              std::pair{cmdWrite, std::vector<std::uint32_t>{info.bufferAddress, 512, 0x100}},
-              std::pair{cmdUnlock, std::vector<std::uint32_t>{9}},
-              std::pair{0x77u, std::vector<std::uint32_t>{}}}) {
-            target.writeWord(mailbox, command);
-            target.writeWord(mailbox + 4, 0);
-            for (std::size_t i = 0; i < args.size(); ++i)
-                target.writeWord(mailbox + 8 + 4 * static_cast<std::uint32_t>(i), args[i]);
+             {std::pair{cmdInit, Words{0, 0, 0}},
+              std::pair{cmdWrite, Words{info.bufferAddress, 512, 0x7F00}},
+              std::pair{cmdWrite, Words{info.bufferAddress, 512, 0x100}},
+              std::pair{cmdUnlock, Words{9}}, std::pair{0x77u, Words{}}}) {
+            load(command, args);
             const auto r = target.call(entry, budget, c.stackPointer, c.masked);
             const auto where = ::testing::Message() << "command " << command << std::hex << " SP 0x"
                                                     << c.stackPointer << " masked " << c.masked;
@@ -392,21 +336,17 @@ TEST_F(AppletEmulation, ReturnsToTheMonitorWithItsRegistersStackAndInterruptMask
 TEST_F(AppletEmulation, WritesOnlyItsMailboxDataStackAndTheFlashControllerAndTheCommandWordLast) {
     struct Case {
         std::uint32_t command;
-        std::vector<std::uint32_t> args;
+        Words args;
         std::size_t pageBufferWords; // a whole buffer of 128 words for every page programmed
     };
     target.setLockBit(6, true);
-    const auto data = randomBytes(512, 11);
-    target.write(info.bufferAddress, data);
+    target.write(info.bufferAddress, patternBytes(512, 11));
     const std::uint32_t buffer = info.bufferAddress;
     for (const auto& c :
          {Case{cmdInit, {0, 0, 0}, 0}, Case{cmdWrite, {buffer, 512, 0x4A10}, 256},
           Case{cmdWrite, {buffer, 512, 0xC000}, 0}, Case{cmdWrite, {buffer, 512, 0x2000}, 0},
           Case{cmdUnlock, {6}, 0}, Case{0x03, {}, 0}}) {
-        std::vector<std::uint32_t> words{c.command, 0};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        for (std::size_t i = 0; i < words.size(); ++i)
-            target.writeWord(mailbox + 4 * static_cast<std::uint32_t>(i), words[i]);
+        load(c.command, c.args);
         target.clearCpuWrites();
         ASSERT_TRUE(target.call(entry, budget).returned);
 
@@ -424,41 +364,6 @@ TEST_F(AppletEmulation, WritesOnlyItsMailboxDataStackAndTheFlashControllerAndThe
         EXPECT_EQ(writes.back().size, 4u);
         EXPECT_EQ(target.readWord(mailbox), ~c.command);
     }
-}
-
-TEST_F(AppletEmulation, ProgramsAWholeApplicationImagePageByPageInWellUnderASecond) {
-    for (int region = 0; region < Target::lockRegions; ++region)
-        target.setLockBit(region, true);
-    const auto image = randomBytes(applicationSize, 12);
-
-    const auto start = std::chrono::steady_clock::now();
-    std::uint64_t instructions = 0;
-    for (std::uint32_t region = 2; region < 16; ++region) {
-        const Outcome out = run(cmdUnlock, {region});
-        ASSERT_EQ(out.status, 0u) << "region " << region;
-        instructions += out.run.instructions;
-    }
-    for (std::uint32_t offset = 0; offset < applicationSize; offset += 512) {
-        const Outcome out =
-            writeFlash(applicationStart + offset, std::span(image).subspan(offset, 512));
-        ASSERT_EQ(out.status, 0u) << "page at 0x" << std::hex << applicationStart + offset;
-        ASSERT_EQ(out.result0, 512u);
-        instructions += out.run.instructions;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("[   INFO   ] 224 pages programmed in %.3f s, %llu instructions emulated\n",
-                seconds, static_cast<unsigned long long>(instructions));
-
-    const auto after = flash();
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin() + applicationStart))
-        << "application region differs from the image";
-    EXPECT_TRUE(
-        std::equal(originalFlash.begin(), originalFlash.begin() + applicationStart, after.begin()))
-        << "the bootloader changed";
-    EXPECT_TRUE(target.lockBit(0) && target.lockBit(1));
-    expectControllerUsedProperly();
-    EXPECT_LT(seconds, 1.0);
 }
 
 // The flash controller model itself, driven by tiny hand-assembled Thumb routines, so that the
@@ -489,10 +394,13 @@ protected:
         cpuCopy(address, scratch);
         return target.readWord(scratch);
     }
-    void command(std::uint32_t cmd, std::uint32_t page, std::uint32_t key = 0xA5) {
-        cpuStore(Target::fcmd, key << 24 | page << 8 | cmd);
+    void waitReady() {
         while ((cpuLoad(Target::fsr) & Target::fsrFRDY) == 0) {
         }
+    }
+    void command(std::uint32_t cmd, std::uint32_t page) {
+        cpuStore(Target::fcmd, 0xA5000000 | page << 8 | cmd);
+        waitReady();
     }
 
     Target target;
@@ -532,11 +440,8 @@ TEST_F(FlashControllerModel, FlagsLockAndKeyErrorsUntilFsrIsReadOrTheNextCommand
     EXPECT_EQ(target.readWord(Target::fsr) & Target::fsrLOCKE, Target::fsrLOCKE)
         << "host reads have no side effects";
     std::uint32_t status = 0;
-    do {
-        status = cpuLoad(Target::fsr);
-        if (status & Target::fsrLOCKE)
-            break;
-    } while (true);
+    while (((status = cpuLoad(Target::fsr)) & Target::fsrLOCKE) == 0) {
+    }
     EXPECT_EQ(status >> 16, 1u << 6);
     EXPECT_EQ(cpuLoad(Target::fsr) & Target::fsrLOCKE, 0u) << "cleared by the read";
     EXPECT_EQ(target.read(page * 512, 512), before);
@@ -544,8 +449,7 @@ TEST_F(FlashControllerModel, FlagsLockAndKeyErrorsUntilFsrIsReadOrTheNextCommand
     cpuStore(Target::fcmd, 0x5A000000 | page << 8 | Target::cmdUP);
     EXPECT_TRUE(target.lockBit(6)) << "wrong key";
     EXPECT_EQ(target.readWord(Target::fsr) & Target::fsrPROGE, Target::fsrPROGE);
-    while ((cpuLoad(Target::fsr) & Target::fsrFRDY) == 0) {
-    }
+    waitReady();
     command(Target::cmdUP, page);
     EXPECT_EQ(target.readWord(Target::fsr) & (Target::fsrPROGE | Target::fsrLOCKE), 0u);
     EXPECT_FALSE(target.lockBit(6));
@@ -558,15 +462,12 @@ TEST_F(FlashControllerModel, FlagsLockAndKeyErrorsUntilFsrIsReadOrTheNextCommand
     EXPECT_EQ(target.commandsWhileBusy(), 1);
 }
 
-TEST_F(FlashControllerModel, AnswersIdentificationReadsFromTheCpuAndTheHost) {
-    EXPECT_EQ(cpuLoad(Target::chipidCIDR), 0xAB0A07E0u);
-    EXPECT_EQ(cpuLoad(Target::chipidEXID), 0x0400000Fu);
-    EXPECT_EQ(cpuLoad(Target::cpuid), 0x410FC241u);
+TEST_F(FlashControllerModel, AnswersIdentificationReadsAndStopsARunawayAtTheBudget) {
+    EXPECT_EQ(target.readWord(Target::chipidCIDR), 0xAB0A07E0u);
+    EXPECT_EQ(target.readWord(Target::chipidEXID), 0x0400000Fu);
     EXPECT_EQ(target.readWord(Target::cpuid), 0x410FC241u);
-    EXPECT_EQ(cpuLoad(Target::fpr) & 0xF, 7u);
-}
+    EXPECT_EQ(cpuLoad(Target::fpr), 0x407u);
 
-TEST_F(FlashControllerModel, StopsARunawayAtTheInstructionBudget) {
     target.writeByte(code, 0xFE); // b .
     target.writeByte(code + 1, 0xE7);
     const auto r = target.call(code, 5000);

@@ -89,12 +89,12 @@ TEST(KnownFirmwareParse, ChecksumSyntax) {
 }
 
 TEST(KnownFirmwareParse, ModelAndFileNameRules) {
-    EXPECT_EQ(listErrorOf(catalogue({item("1111", "HP 15c Collector's Edition")})),
-              "Known firmware model \"HP 15c Collector's Edition\" must be one of HP 15c "
-              "Collector’s Edition, HP 16c Collector’s Edition, HP 12c.");
-    EXPECT_EQ(listErrorOf(catalogue({item("1111", "hp 12c")})),
-              "Known firmware model \"hp 12c\" must be one of HP 15c Collector’s Edition, HP 16c "
-              "Collector’s Edition, HP 12c.");
+    for (const std::string model : {"HP 15c Collector's Edition", "hp 12c"}) {
+        EXPECT_EQ(listErrorOf(catalogue({item("1111", model)})),
+                  "Known firmware model \"" + model +
+                      "\" must be one of HP 15c Collector’s Edition, HP 16c Collector’s Edition, "
+                      "HP 12c.");
+    }
 
     for (const std::string name : {"Model-A1", "model_a1", "model.bin", "", "ä"}) {
         EXPECT_EQ(listErrorOf(catalogue({item("1111", hp12c, name)})),
@@ -140,8 +140,7 @@ TEST(KnownFirmwareParse, ShapeErrorsComeFromTheDecoder) {
 }
 
 TEST(KnownFirmware, ModelsDisplayNameAndLookup) {
-    EXPECT_EQ(KnownFirmware::models(), (std::vector<std::string>{hp15c, hp16c, hp12c}));
-
+    // The models themselves show in the validation message (see ModelAndFileNameRules).
     const KnownFirmwareEntry plain{0x1111, hp12c, "a", ""};
     EXPECT_EQ(plain.displayName(), "HP 12c ");
     EXPECT_EQ((KnownFirmwareEntry{0x2222, hp15c, "b", "Rev 2"}).displayName(),

@@ -1,6 +1,6 @@
 #include "flash/FlashLayout.h"
 
-#include "device/FlasherError.h"
+#include "support/FlasherErrorOf.h"
 #include "support/TempDir.h"
 #include "util/FileIO.h"
 
@@ -11,17 +11,8 @@ namespace pelwick {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::flasherErrorOf;
 using testing::TempDir;
-
-template <typename Call> FlasherError flasherErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::notConnected();
-}
 
 TEST(FlashLayout, SafeRangeLiesWhollyInTheApplicationRegion) {
     using FlashLayout::isSafeApplicationRange;
@@ -45,11 +36,8 @@ TEST(FirmwareImage, ValidateChecksEmptinessThenMaximumThenExactSize) {
               FlasherError::firmwareEmpty());
     EXPECT_EQ(flasherErrorOf([] { FirmwareImage::validate(Bytes(0x1C001), true); }),
               FlasherError::firmwareTooLarge(0x1C001, 114688));
-    const FlasherError wrongSize =
-        flasherErrorOf([] { FirmwareImage::validate(Bytes(100), true); });
-    EXPECT_EQ(wrongSize, FlasherError::firmwareWrongSize(100, 114688));
-    EXPECT_EQ(wrongSize.errorDescription(),
-              "Firmware is 100 bytes; expected 114688 bytes (0x1c000).");
+    EXPECT_EQ(flasherErrorOf([] { FirmwareImage::validate(Bytes(100), true); }),
+              FlasherError::firmwareWrongSize(100, 114688));
 
     EXPECT_NO_THROW(FirmwareImage::validate(Bytes(100), false));
     EXPECT_NO_THROW(FirmwareImage::validate(Bytes(1), false));
@@ -67,13 +55,9 @@ TEST(FirmwareImage, LoadStandardizesThePathAndReportsWhatIsWrong) {
         FirmwareImage::load(dir.path() / "." / "sub" / ".." / "fw.bin", true);
     EXPECT_EQ(loaded.url, dir / "fw.bin");
     EXPECT_EQ(loaded.data, image);
-    EXPECT_EQ(loaded, (FirmwareImage{dir / "fw.bin", image}));
 
-    const FlasherError missing =
-        flasherErrorOf([&] { FirmwareImage::load(dir.path() / "." / "missing.bin", true); });
-    EXPECT_EQ(missing, FlasherError::firmwareNotFound(dir / "missing.bin"));
-    EXPECT_EQ(missing.errorDescription(),
-              "Firmware file not found: " + (dir / "missing.bin").string());
+    EXPECT_EQ(flasherErrorOf([&] { FirmwareImage::load(dir.path() / "." / "missing.bin", true); }),
+              FlasherError::firmwareNotFound(dir / "missing.bin"));
 
     dir.write("short.bin", Bytes(100, 1));
     EXPECT_EQ(flasherErrorOf([&] { FirmwareImage::load(dir / "short.bin", true); }),
@@ -93,19 +77,6 @@ TEST(FirmwareImage, LoadStandardizesThePathAndReportsWhatIsWrong) {
         EXPECT_EQ(userMessage(error),
                   "Could not read " + (dir / "sub").string() + ": Is a directory.");
     }
-}
-
-TEST(FlashPlan, ByteCountAndEqualityIncludeThePort) {
-    const FirmwareImage image{"/tmp/a.bin", Bytes(300, 7)};
-    const FlashPlan withoutPort{image, 0x4000, std::nullopt};
-    EXPECT_EQ(withoutPort.byteCount(), 300);
-    EXPECT_EQ(withoutPort, (FlashPlan{image, 0x4000, std::nullopt}));
-    EXPECT_NE(withoutPort, (FlashPlan{image, 0x4000, SerialPort{"/dev/ttyACM0"}}));
-    EXPECT_EQ((FlashPlan{image, 0x4000, SerialPort{"/dev/ttyACM0"}}),
-              (FlashPlan{image, 0x4000, SerialPort{"/dev/ttyACM0"}}));
-    EXPECT_NE((FlashPlan{image, 0x4000, SerialPort{"/dev/ttyACM0"}}),
-              (FlashPlan{image, 0x4000, SerialPort{"/dev/ttyACM1"}}));
-    EXPECT_NE(withoutPort, (FlashPlan{image, 0x4200, std::nullopt}));
 }
 
 TEST(FlashPageWrite, HeaderNamesPageCountAndAddress) {

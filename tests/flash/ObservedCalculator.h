@@ -19,8 +19,7 @@ class ObservedCalculator : public SimulatedCalculatorTransport {
 public:
     static constexpr std::uint32_t mailbox = SambaFlashApplet::mailboxAddress;
 
-    explicit ObservedCalculator(bool preloadApplication = true)
-        : SimulatedCalculatorTransport(0, preloadApplication) {
+    ObservedCalculator() : SimulatedCalculatorTransport(0, true) {
         // A recognisable bootloader, so that any change to it shows in a comparison.
         for (std::uint32_t a = 0; a < FlashLayout::applicationStart; ++a) {
             memory()[a] = static_cast<std::uint8_t>(a * 7 + 3);
@@ -36,9 +35,6 @@ public:
     std::vector<std::uint32_t> bootloaderStores;
     std::vector<std::uint32_t> writeOffsets;
     std::vector<std::uint32_t> unlockRequests;
-
-    /// Reports 256-byte pages (512 of them, applications from page 64) after INIT.
-    void reportSmallPages() { initOverrides = {{0x18, 0x100}, {0x1C, 0x200}, {0x20, 0x40}}; }
 
     Bytes bootloader() const {
         Bytes bytes(FlashLayout::applicationStart);

@@ -1,7 +1,8 @@
 #include "samba/SambaClient.h"
 
-#include "device/FlasherError.h"
+#include "support/FlasherErrorOf.h"
 #include "support/ScriptedTransport.h"
+#include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,20 +13,11 @@ namespace pelwick {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::flasherErrorOf;
 using testing::ScriptedTransport;
 
 Bytes bytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
-}
-
-template <typename Operation> FlasherError failureOf(Operation&& operation) {
-    try {
-        operation();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::verifyMismatch();
 }
 
 // A client over a scripted transport that the test keeps looking at.
@@ -63,7 +55,7 @@ TEST(SambaClient, WordCommandsAreExactBytesAndLittleEndian) {
 
     s.client.writeWord(0x20000000, 0x1F);
     s.client.go(0x20002000);
-    s.transport->queueWord(0xAB0A07E0);
+    s.transport->queue(Bytes{0xE0, 0x07, 0x0A, 0xAB});
     s.client.ping(3.0);
     EXPECT_THAT(s.transport->writes,
                 ElementsAre(bytes("w400E0740,4#"), bytes("W20000000,0000001F#"),
@@ -75,7 +67,7 @@ TEST(SambaClient, WordCommandsAreExactBytesAndLittleEndian) {
 
     // A short reply is the generic time-out; the command is still in the trace.
     s.transport->queue(Bytes{0xAA, 0xBB});
-    EXPECT_EQ(failureOf([&] { s.client.readWord(0xE000ED00, 0.2); }),
+    EXPECT_EQ(flasherErrorOf([&] { s.client.readWord(0xE000ED00, 0.2); }),
               FlasherError::sambaTimeout(""));
     EXPECT_EQ(s.client.commandTrace().back(), "wE000ED00,4#");
 
@@ -115,10 +107,7 @@ TEST(SambaClient, BlocksAreSplitAt4096) {
 
 TEST(SambaClient, SendBlocksCarryTheirPayloadOutsideTheTrace) {
     ScriptedClient s;
-    Bytes data(5000);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<std::uint8_t>(i % 253);
-    }
+    const Bytes data = testing::patternBytes(5000, 1);
     s.client.write(0x20001000, data);
     ASSERT_EQ(s.transport->writes.size(), 4u);
     EXPECT_EQ(s.transport->writes[0], bytes("S20001000,00001000#"));
@@ -165,7 +154,7 @@ TEST(SambaClient, ConnectRecoversOnceThroughTerminalMode) {
 
     // A monitor that never answers: the second time-out is the result.
     ScriptedClient silent;
-    EXPECT_EQ(failureOf([&] { silent.client.connect(0.1); }), FlasherError::sambaTimeout(""));
+    EXPECT_EQ(flasherErrorOf([&] { silent.client.connect(0.1); }), FlasherError::sambaTimeout(""));
     EXPECT_THAT(silent.client.commandTrace(), ElementsAre("N#", "V#", "T#", "N#", "V#"));
     EXPECT_EQ(silent.client.version(), "");
 }
@@ -175,7 +164,7 @@ TEST(SambaClient, ConnectFailsAtOnceOnAnythingButATimeout) {
     empty.transport->responder = [](const Bytes& written) {
         return written == bytes("V#") ? bytes("  \r\n") : Bytes{};
     };
-    EXPECT_EQ(failureOf([&] { empty.client.connect(3.0); }),
+    EXPECT_EQ(flasherErrorOf([&] { empty.client.connect(3.0); }),
               FlasherError::sambaProtocol("empty version string"));
     EXPECT_THAT(empty.client.commandTrace(), ElementsAre("N#", "V#"));
     EXPECT_EQ(empty.client.version(), "");
@@ -185,7 +174,7 @@ TEST(SambaClient, ConnectFailsAtOnceOnAnythingButATimeout) {
         Bytes read(std::size_t, double) override { throw FlasherError::serialPortClosed(); }
     };
     ScriptedClient gone(std::make_unique<Unplugged>());
-    EXPECT_EQ(failureOf([&] { gone.client.connect(3.0); }), FlasherError::serialPortClosed());
+    EXPECT_EQ(flasherErrorOf([&] { gone.client.connect(3.0); }), FlasherError::serialPortClosed());
     EXPECT_THAT(gone.client.commandTrace(), ElementsAre("N#", "V#"));
     // Discarding never fails, even here.
     EXPECT_NO_THROW(gone.client.discardAvailable(0.1));

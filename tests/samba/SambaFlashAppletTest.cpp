@@ -1,7 +1,7 @@
 #include "samba/SambaFlashApplet.h"
 
-#include "device/FlasherError.h"
 #include "support/FaultInjectingTransport.h"
+#include "support/FlasherErrorOf.h"
 #include "support/ScriptedTransport.h"
 
 #include <gmock/gmock.h>
@@ -17,6 +17,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::Fault;
 using testing::FaultInjectingTransport;
+using testing::flasherErrorOf;
 using testing::ScriptedTransport;
 
 constexpr std::uint32_t kMailbox = SambaFlashApplet::mailboxAddress;
@@ -71,12 +72,12 @@ struct MailboxMonitor {
     }
 };
 
-// What the SAM4L applet reports after INIT, with a larger buffer so that size checks can be seen.
-std::map<std::uint32_t, std::uint32_t> initResults(std::uint32_t pageSize = 0x200,
-                                                   std::uint32_t bufferSize = 0x1000,
+// What the SAM4L applet reports after INIT, by default with a larger buffer so that size checks
+// can be seen.
+std::map<std::uint32_t, std::uint32_t> initResults(std::uint32_t bufferSize = 0x1000,
                                                    std::uint32_t bufferAddress = 0x20003000) {
-    return {{0x08, 0x20000},  {0x0C, bufferAddress}, {0x10, bufferSize}, {0x14, 0x00102000},
-            {0x18, pageSize}, {0x1C, 0x100},         {0x20, 0x20}};
+    return {{0x08, 0x20000}, {0x0C, bufferAddress}, {0x10, bufferSize}, {0x14, 0x00102000},
+            {0x18, 0x200},   {0x1C, 0x100},         {0x20, 0x20}};
 }
 
 struct AppletHarness {
@@ -92,12 +93,11 @@ struct AppletHarness {
     }
 
     std::vector<std::string> commands() const { return transport->commands(); }
-    std::size_t commandCount() const { return commands().size(); }
 
     // Runs INIT against the usual geometry and forgets the commands it took.
-    SambaFlashApplet initializedApplet(double goDelay = 0, std::uint32_t bufferSize = 0x1000) {
-        SambaFlashApplet applet(client, goDelay);
-        monitor.resultsOnDone = initResults(0x200, bufferSize);
+    SambaFlashApplet initializedApplet() {
+        SambaFlashApplet applet(client, 0);
+        monitor.resultsOnDone = initResults();
         applet.initialize(0, 0, 0);
         transport->writes.clear();
         sleeps.clear();
@@ -111,23 +111,12 @@ std::string appletTimeoutText(const std::string& command) {
            "then release ERASE.";
 }
 
-template <typename Call> FlasherError flasherErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::notConnected();
-}
-
 TEST(SambaFlashApplet, UploadSendsTheImageAsOneBlockAfterDiscardingInput) {
     AppletHarness h;
     h.transport->queue(std::string("stale"));
     SambaFlashApplet applet(h.client, 0);
     applet.upload();
 
-    ASSERT_EQ(SambaFlashApplet::image().size(), 2652u);
     ASSERT_EQ(h.transport->writes.size(), 2u);
     EXPECT_EQ(std::string(h.transport->writes[0].begin(), h.transport->writes[0].end()),
               "S20002000,00000A5C#");
@@ -140,9 +129,7 @@ TEST(SambaFlashApplet, UploadSendsTheImageAsOneBlockAfterDiscardingInput) {
 TEST(SambaFlashApplet, InitializeWritesTheMailboxRunsAndReadsTheResultsInOrder) {
     AppletHarness h;
     h.monitor.pollsUntilDone = 3;
-    h.monitor.resultsOnDone = {{0x08, 0x20000},    {0x0C, 0x20002A88}, {0x10, 0x200},
-                               {0x14, 0x00102000}, {0x18, 0x200},      {0x1C, 0x100},
-                               {0x20, 0x20}};
+    h.monitor.resultsOnDone = initResults(0x200, 0x20002A88);
     SambaFlashApplet applet(h.client, 0);
     EXPECT_FALSE(applet.info().has_value());
 
@@ -312,11 +299,8 @@ TEST(SambaFlashApplet, AFailedStatusOrALostCableEndsTheRunAtOnce) {
     AppletHarness h;
     SambaFlashApplet applet = h.initializedApplet();
     h.monitor.status = 0x10;
-    const FlasherError failed = flasherErrorOf([&] { applet.write(0x4000, Bytes(512, 1)); });
-    EXPECT_EQ(failed, FlasherError::appletFailed(0x10));
-    EXPECT_EQ(failed.errorDescription(),
-              "SAM-BA flash applet failed (status=0x00000010). Leave the cable plugged in. If "
-              "Status is not Connected, hold ERASE, press RESET, then release ERASE.");
+    EXPECT_EQ(flasherErrorOf([&] { applet.write(0x4000, Bytes(512, 1)); }),
+              FlasherError::appletFailed(0x10));
     EXPECT_EQ(h.commands().back(), "w20002044,4#");
 
     // A poll that fails for another reason than a time-out is not retried.

@@ -34,6 +34,16 @@ struct BatchSession {
         return backups / ("hp15c-20260105-143209-00" + std::to_string(unit) + ".bin");
     }
 
+    // Starts the batch; the pass connects and the unit's first device job is held.
+    void startAndHoldTheUnit() {
+        h.store->startBatch();
+        h.platform.background->holdNextJobs(2);
+        h.platform.advance(1.0);
+        ASSERT_TRUE(h.platform.background->releaseHeld());
+        h.platform.settle();
+        ASSERT_EQ(h.platform.background->heldCount(), 1u);
+    }
+
     std::shared_ptr<SimulatedBench> bench = SimulatedBench::make();
     StoreHarness h{[bench = bench] { return bench->flasher(); }};
     TempDir folder;
@@ -41,13 +51,6 @@ struct BatchSession {
     Bytes firmware;
     std::filesystem::path firmwarePath;
 };
-
-Bytes preloadedImage() {
-    Bytes image(0x1C000, 0x00);
-    image[0] = 0x90;
-    image[1] = 0x90;
-    return image;
-}
 
 } // namespace
 
@@ -94,7 +97,9 @@ TEST(BatchSession, ThreeUnitsAreBackedUpAndFlashedUnderTheirNumbers) {
     EXPECT_EQ(store.status(), "Unit 1 complete.");
     EXPECT_FALSE(store.client());
     EXPECT_FALSE(store.hasBatchUnitTask());
-    EXPECT_EQ(readWholeFile(s.backupOf(1)), preloadedImage());
+    Bytes preloaded(0x1C000, 0x00);
+    preloaded[0] = preloaded[1] = 0x90;
+    EXPECT_EQ(readWholeFile(s.backupOf(1)), preloaded);
     const auto backedUp = s.h.statusIndex("Reading firmware…");
     ASSERT_TRUE(backedUp);
     EXPECT_TRUE(s.h.statusIndex("Verifying firmware…", *backedUp));
@@ -172,13 +177,8 @@ TEST(BatchSession, ReturningToTheWelcomeScreenCancelsTheUnit) {
     BatchSession s;
     auto& store = *s.h.store;
     s.begin(true);
-    store.startBatch();
-    s.h.platform.background->holdNextJobs(2); // the connect, then the unit's backup
-    s.h.platform.advance(1.0);
-    ASSERT_TRUE(s.h.platform.background->releaseHeld());
-    s.h.platform.settle();
+    s.startAndHoldTheUnit();
     ASSERT_EQ(store.batchPhase(), BatchPhase::backingUp);
-    ASSERT_EQ(s.h.platform.background->heldCount(), 1u);
 
     store.returnToWelcome();
     EXPECT_TRUE(store.showWelcome());
@@ -199,11 +199,7 @@ TEST(BatchSession, AUnitWhoseFirmwareWasClearedDuringItsBackupEndsInError) {
     BatchSession s;
     auto& store = *s.h.store;
     s.begin(true);
-    store.startBatch();
-    s.h.platform.background->holdNextJobs(2);
-    s.h.platform.advance(1.0);
-    s.h.platform.background->releaseHeld();
-    s.h.platform.settle();
+    s.startAndHoldTheUnit();
     ASSERT_EQ(store.batchPhase(), BatchPhase::backingUp);
 
     store.applyFirmware(s.folder.write("empty.bin", {}));
@@ -221,12 +217,8 @@ TEST(BatchSession, AUnitWhoseFirmwareWasClearedDuringItsBackupEndsInError) {
 TEST(BatchSession, StopBatchQuitsEvenWhileFlashing) {
     BatchSession s;
     auto& store = *s.h.store;
-    s.begin(false);
-    store.startBatch();
-    s.h.platform.background->holdNextJobs(2); // the connect, then the flash
-    s.h.platform.advance(1.0);
-    s.h.platform.background->releaseHeld();
-    s.h.platform.settle();
+    s.begin(false); // no backups: the unit's first job is its flash
+    s.startAndHoldTheUnit();
     ASSERT_EQ(store.batchPhase(), BatchPhase::flashing);
 
     store.stopBatch();

@@ -235,33 +235,3 @@ TEST(DemoSession, RunsTheWholeWizardInVirtualTime) {
 #endif
     EXPECT_LT(std::chrono::steady_clock::now() - realStart, realBound);
 }
-
-TEST(DemoSession, GoingBackToTheCableForgetsTheCalculator) {
-    StoreHarness h;
-    auto& store = *h.store;
-    h.begin(FlasherMode::demo);
-    store.advance();
-    h.platform.settle();
-    h.platform.advance(3.0);
-    store.refreshConnection();
-    h.platform.settle();
-    ASSERT_TRUE(store.client());
-    store.advance();
-    h.platform.settle();
-    ASSERT_TRUE(store.currentFirmware());
-    const std::size_t jobs = h.platform.background->submittedCount();
-
-    // Forth and back again without leaving programming mode: read only once.
-    store.goBack();
-    store.advance();
-    h.platform.settle();
-    EXPECT_EQ(h.platform.background->submittedCount(), jobs);
-
-    store.goBack();
-    store.goBack();
-    EXPECT_EQ(store.wizard().step, WizardStep::cable);
-    EXPECT_FALSE(store.client());
-    EXPECT_FALSE(store.currentFirmware());
-    EXPECT_FALSE(store.demoConnectAfter());
-    EXPECT_FALSE(store.wizard().identitySupported);
-}

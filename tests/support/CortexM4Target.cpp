@@ -10,8 +10,6 @@ namespace pelwick::testing {
 namespace {
 
 constexpr std::uint32_t mmioWindow = 0x1000; // Unicorn maps in 4 KiB units
-constexpr std::uint32_t chipidWindow = 0x400E0000;
-constexpr std::uint32_t systemWindow = 0xE000E000;
 constexpr std::uint32_t monitorPage = CortexM4Target::monitorReturnAddress & ~(mmioWindow - 1);
 constexpr std::uint32_t keyMask = 0xFF000000;
 constexpr std::uint32_t commandKey = 0xA5000000;
@@ -60,16 +58,39 @@ CortexM4Target::CortexM4Target() : flash_(flashSize, 0xFF) {
 }
 
 void CortexM4Target::setUp() {
+    using Self = CortexM4Target;
     check(uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4), "set CPU model");
-
-    check(uc_mmio_map(uc_, flashBase, flashSize, flashRead, this, flashWrite, this), "map flash");
     check(uc_mem_map(uc_, ramBase, ramSize, UC_PROT_ALL), "map RAM");
+
+    // Flash: reads return the content, writes go to the page buffer (ANDed, see the header).
+    auto flashRead = [](uc_engine*, std::uint64_t offset, unsigned size, void* self) {
+        std::uint64_t value = 0;
+        for (unsigned i = 0; i < size && offset + i < flashSize; ++i)
+            value |= static_cast<std::uint64_t>(static_cast<Self*>(self)->flash_[offset + i])
+                     << (8 * i);
+        return value;
+    };
+    auto flashWrite = [](uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value,
+                         void* self) {
+        auto& t = *static_cast<Self*>(self);
+        if (size != 4 || offset % 4 != 0 || t.busyLeft_ > 0)
+            ++t.pageBufferMisuse_;
+        for (unsigned i = 0; i < size; ++i)
+            t.pageBuffer_[(offset + i) % pageSize] &= static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    check(uc_mmio_map(uc_, flashBase, flashSize, flashRead, this, flashWrite, this), "map flash");
+
+    auto controllerRead = [](uc_engine*, std::uint64_t offset, unsigned size, void* self) {
+        return static_cast<Self*>(self)->cpuReadRegister(offset, size);
+    };
+    auto controllerWrite = [](uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value,
+                              void* self) {
+        // The controller's registers take whole words only.
+        if (size == 4 && offset == fcmd - flashcalwBase)
+            static_cast<Self*>(self)->executeCommand(static_cast<std::uint32_t>(value), true);
+    };
     check(uc_mmio_map(uc_, flashcalwBase, mmioWindow, controllerRead, this, controllerWrite, this),
           "map FLASHCALW");
-    check(uc_mmio_map(uc_, chipidWindow, mmioWindow, chipidRead, this, ignoreWrite, this),
-          "map CHIPID");
-    check(uc_mmio_map(uc_, systemWindow, mmioWindow, systemRead, this, ignoreWrite, this),
-          "map system control space");
 
     // The monitor's side of a call: a page whose every halfword is "b ." so that a return that
     // misses the stop address spins until the budget ends instead of running off.
@@ -129,8 +150,8 @@ void CortexM4Target::writeByte(std::uint32_t address, std::uint8_t value) {
 }
 
 void CortexM4Target::afterWordWrite(std::uint32_t address, std::uint32_t value) {
-    if (inRange(address, flashcalwBase, mmioWindow))
-        writeRegister(address & ~3u, value, false);
+    if ((address & ~3u) == fcmd)
+        executeCommand(value, false);
 }
 
 std::uint32_t CortexM4Target::readWord(std::uint32_t address) const {
@@ -177,11 +198,6 @@ void CortexM4Target::failNextCommand(std::uint32_t command, std::uint32_t page) 
 
 // Running code ---------------------------------------------------------------------------------
 
-CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry,
-                                               std::uint64_t instructionBudget) {
-    return call(entry, instructionBudget, monitorStackPointer, false);
-}
-
 CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry, std::uint64_t instructionBudget,
                                                std::uint32_t stackPointer, bool interruptsMasked) {
     // Unicorn keeps code it has translated even when the host overwrites it: drop what the host
@@ -193,19 +209,12 @@ CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry, std::uint64_
         const std::uint32_t word = framePattern(a);
         check(uc_mem_write(uc_, a, &word, 4), "write monitor frame");
     }
-
-    std::uint32_t value = 0;
-    for (int reg = 0; reg <= 12; ++reg) {
-        value = calleeSavedPattern(reg);
-        check(uc_reg_write(uc_, UC_ARM_REG_R0 + reg, &value), "set register");
-    }
-    value = stackPointer;
-    check(uc_reg_write(uc_, UC_ARM_REG_SP, &value), "set SP");
-    value = monitorReturnAddress | 1u;
-    check(uc_reg_write(uc_, UC_ARM_REG_LR, &value), "set LR");
+    for (int reg = 0; reg <= 12; ++reg)
+        setCpuRegister(UC_ARM_REG_R0 + reg, calleeSavedPattern(reg));
+    setCpuRegister(UC_ARM_REG_SP, stackPointer);
+    setCpuRegister(UC_ARM_REG_LR, monitorReturnAddress | 1u);
     const std::uint32_t primask = interruptsMasked ? 1 : 0;
-    value = primask;
-    check(uc_reg_write(uc_, UC_ARM_REG_PRIMASK, &value), "set PRIMASK");
+    setCpuRegister(UC_ARM_REG_PRIMASK, primask);
 
     RunResult result;
     instructions_ = 0;
@@ -213,75 +222,38 @@ CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry, std::uint64_
     result.instructions = instructions_;
     if (err != UC_ERR_OK)
         result.error = uc_strerror(err);
-
-    std::uint32_t pc = 0;
-    check(uc_reg_read(uc_, UC_ARM_REG_PC, &pc), "read PC");
-    result.returned = err == UC_ERR_OK && pc == monitorReturnAddress;
-
+    result.returned = err == UC_ERR_OK && cpuRegister(UC_ARM_REG_PC) == monitorReturnAddress;
     result.calleeSavedRestored = true;
-    for (int reg = 4; reg <= 11; ++reg) {
-        check(uc_reg_read(uc_, UC_ARM_REG_R0 + reg, &value), "read register");
-        result.calleeSavedRestored = result.calleeSavedRestored && value == calleeSavedPattern(reg);
-    }
-    check(uc_reg_read(uc_, UC_ARM_REG_SP, &value), "read SP");
-    result.stackPointerRestored = value == stackPointer;
-    check(uc_reg_read(uc_, UC_ARM_REG_PRIMASK, &value), "read PRIMASK");
-    result.interruptMaskRestored = value == primask;
-
+    for (int reg = 4; reg <= 11; ++reg)
+        result.calleeSavedRestored = result.calleeSavedRestored &&
+                                     cpuRegister(UC_ARM_REG_R0 + reg) == calleeSavedPattern(reg);
+    result.stackPointerRestored = cpuRegister(UC_ARM_REG_SP) == stackPointer;
+    result.interruptMaskRestored = cpuRegister(UC_ARM_REG_PRIMASK) == primask;
     result.monitorFrameIntact = true;
     for (std::uint32_t a = stackPointer; a < monitorFrameEnd; a += 4) {
+        std::uint32_t value = 0;
         check(uc_mem_read(uc_, a, &value, 4), "read monitor frame");
         result.monitorFrameIntact = result.monitorFrameIntact && value == framePattern(a);
     }
     return result;
 }
 
-bool CortexM4Target::interruptsMasked() const {
-    std::uint32_t primask = 0;
-    check(uc_reg_read(uc_, UC_ARM_REG_PRIMASK, &primask), "read PRIMASK");
-    return (primask & 1u) != 0;
-}
-
-std::uint32_t CortexM4Target::stackPointer() const {
-    std::uint32_t sp = 0;
-    check(uc_reg_read(uc_, UC_ARM_REG_SP, &sp), "read SP");
-    return sp;
-}
-
-// Flash and page buffer ------------------------------------------------------------------------
-
-std::uint64_t CortexM4Target::flashRead(uc_engine*, std::uint64_t offset, unsigned size,
-                                        void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
-    std::uint64_t value = 0;
-    for (unsigned i = 0; i < size && offset + i < flashSize; ++i)
-        value |= static_cast<std::uint64_t>(t.flash_[offset + i]) << (8 * i);
+std::uint32_t CortexM4Target::cpuRegister(int id) const {
+    std::uint32_t value = 0;
+    check(uc_reg_read(uc_, id, &value), "read register");
     return value;
 }
 
-void CortexM4Target::flashWrite(uc_engine*, std::uint64_t offset, unsigned size,
-                                std::uint64_t value, void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
-    if (size != 4 || offset % 4 != 0 || t.busyLeft_ > 0)
-        ++t.pageBufferMisuse_;
-    for (unsigned i = 0; i < size; ++i)
-        t.pageBuffer_[(offset + i) % pageSize] &= static_cast<std::uint8_t>(value >> (8 * i));
+void CortexM4Target::setCpuRegister(int id, std::uint32_t value) {
+    check(uc_reg_write(uc_, id, &value), "write register");
 }
 
-// FLASHCALW --------------------------------------------------------------------------------------
-
-std::uint32_t CortexM4Target::statusRegister() const {
-    return static_cast<std::uint32_t>(locks_) << 16 | errors_ | (busyLeft_ > 0 ? 0 : fsrFRDY);
-}
+// FLASHCALW and identification registers ---------------------------------------------------
 
 std::uint32_t CortexM4Target::registerValue(std::uint32_t address) const {
     switch (address) {
-    case fcr:
-        return fcrValue_;
-    case fcmd:
-        return lastCommand_ & ~keyMask; // the key does not read back
     case fsr:
-        return statusRegister();
+        return static_cast<std::uint32_t>(locks_) << 16 | errors_ | (busyLeft_ > 0 ? 0 : fsrFRDY);
     case fpr:
         return fprValue_;
     case chipidCIDR:
@@ -295,45 +267,27 @@ std::uint32_t CortexM4Target::registerValue(std::uint32_t address) const {
     }
 }
 
-std::uint64_t CortexM4Target::controllerRead(uc_engine*, std::uint64_t offset, unsigned size,
-                                             void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
+std::uint64_t CortexM4Target::cpuReadRegister(std::uint64_t offset, unsigned size) {
     const auto address = flashcalwBase + static_cast<std::uint32_t>(offset & ~3ull);
-    const std::uint32_t value = t.registerValue(address);
+    const std::uint32_t value = registerValue(address);
     if (address == fsr) {
         // Reading FSR hands out the error bits and clears them; a busy controller counts down.
-        t.errors_ = 0;
-        if (t.busyLeft_ > 0)
-            --t.busyLeft_;
+        errors_ = 0;
+        if (busyLeft_ > 0)
+            --busyLeft_;
     }
     return extract(value, offset, size);
 }
 
-void CortexM4Target::controllerWrite(uc_engine*, std::uint64_t offset, unsigned size,
-                                     std::uint64_t value, void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
-    if (size != 4 || offset % 4 != 0)
-        return; // the controller's registers take whole words only
-    t.writeRegister(flashcalwBase + static_cast<std::uint32_t>(offset),
-                    static_cast<std::uint32_t>(value), true);
-}
-
-void CortexM4Target::writeRegister(std::uint32_t address, std::uint32_t value, bool fromCpu) {
-    if (address == fcr)
-        fcrValue_ = value;
-    else if (address == fcmd)
-        executeCommand(value, fromCpu);
-}
-
 void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
-    commands_.push_back({value, fromCpu && interruptsMasked(), fromCpu ? stackPointer() : 0});
+    commands_.push_back({value, fromCpu && (cpuRegister(UC_ARM_REG_PRIMASK) & 1u) != 0,
+                         fromCpu ? cpuRegister(UC_ARM_REG_SP) : 0});
     if (busyLeft_ > 0) {
         ++commandsWhileBusy_;
         errors_ = fsrPROGE;
         return;
     }
     errors_ = 0;
-    lastCommand_ = value;
     const std::uint32_t command = value & 0x3F;
     const std::uint32_t page = (value >> 8) & 0xFFFF;
     const bool known = command <= cmdUP;
@@ -375,22 +329,6 @@ void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
         break;
     }
     busyLeft_ = busyPolls_;
-}
-
-// Identification registers ---------------------------------------------------------------------
-
-std::uint64_t CortexM4Target::chipidRead(uc_engine*, std::uint64_t offset, unsigned size,
-                                         void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
-    return extract(t.registerValue(chipidWindow + static_cast<std::uint32_t>(offset & ~3ull)),
-                   offset, size);
-}
-
-std::uint64_t CortexM4Target::systemRead(uc_engine*, std::uint64_t offset, unsigned size,
-                                         void* self) {
-    auto& t = *static_cast<CortexM4Target*>(self);
-    return extract(t.registerValue(systemWindow + static_cast<std::uint32_t>(offset & ~3ull)),
-                   offset, size);
 }
 
 } // namespace pelwick::testing

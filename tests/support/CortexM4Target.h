@@ -13,8 +13,8 @@ struct uc_struct;
 namespace pelwick::testing {
 
 // An ATSAM4LC2C as far as flash programming sees it: a Cortex-M4 (Unicorn) with 128 KiB of flash
-// at 0, 32 KiB of RAM at 0x20000000, the identification registers and a model of the FLASHCALW
-// flash controller at 0x400A0000.
+// at 0, 32 KiB of RAM at 0x20000000, a model of the FLASHCALW flash controller at 0x400A0000 and
+// the identification registers (for the host only: flash code has no use for them).
 //
 // Flash controller model:
 // - CPU reads of the flash range return the flash content; CPU writes to it go to the 512-byte
@@ -23,11 +23,10 @@ namespace pelwick::testing {
 //   aligned 32-bit stores; anything else is counted in pageBufferMisuse().
 // - FCMD takes key 0xA5 in bits 31-24, PAGEN in 23-8, the command in 5-0. A wrong key, a command
 //   the model does not implement (above UP) or a page number past the flash sets PROGE and does
-//   nothing. WP ANDs the page
-//   buffer into the page, EP fills the page with 0xFF, CPB fills the buffer with 0xFF, LP/UP set
-//   and clear the lock bit of the page's 8 KiB region. WP or EP on a locked page sets LOCKE and
-//   changes nothing.
-// - After each command FRDY stays clear for busyPolls() CPU reads of FSR (default 2), so code
+//   nothing. WP ANDs the page buffer into the page, EP fills the page with 0xFF, CPB fills the
+//   buffer with 0xFF, LP/UP set and clear the lock bit of the page's 8 KiB region. WP or EP on a
+//   locked page sets LOCKE and changes nothing.
+// - After each command FRDY stays clear for setBusyPolls() CPU reads of FSR (default 2), so code
 //   must wait for FRDY; a command written while busy is refused with PROGE and counted in
 //   commandsWhileBusy().
 // - LOCKE and PROGE are cleared by the CPU's next read of FSR (after it has returned them) and
@@ -47,7 +46,6 @@ public:
     static constexpr std::uint32_t ramBase = 0x20000000;
     static constexpr std::uint32_t ramSize = 0x8000;
     static constexpr std::uint32_t flashcalwBase = 0x400A0000;
-    static constexpr std::uint32_t fcr = 0x400A0000;
     static constexpr std::uint32_t fcmd = 0x400A0004;
     static constexpr std::uint32_t fsr = 0x400A0008;
     static constexpr std::uint32_t fpr = 0x400A000C;
@@ -113,13 +111,11 @@ public:
     bool lockBit(int region) const;
     void setLockBit(int region, bool locked);
 
-    // Calls code like the monitor's go command: SP = monitorStackPointer (or the given one), LR =
-    // monitorReturnAddress | 1, r4-r11 preset to known values, PRIMASK as given (clear by
-    // default). Stops when the code returns, faults, or has run instructionBudget instructions,
-    // so a runaway shows as returned == false instead of a hang.
-    RunResult call(std::uint32_t entry, std::uint64_t instructionBudget);
-    RunResult call(std::uint32_t entry, std::uint64_t instructionBudget, std::uint32_t stackPointer,
-                   bool interruptsMasked);
+    // Calls code like the monitor's go command: SP = stackPointer, LR = monitorReturnAddress | 1,
+    // r4-r11 preset to known values, PRIMASK as given. Stops when the code returns, faults, or has
+    // run instructionBudget instructions, so a runaway shows as returned == false, not a hang.
+    RunResult call(std::uint32_t entry, std::uint64_t instructionBudget,
+                   std::uint32_t stackPointer = monitorStackPointer, bool interruptsMasked = false);
 
     // Every CPU store since construction or the last clearCpuWrites(), in order.
     const std::vector<MemoryWrite>& cpuWrites() const { return cpuWrites_; }
@@ -133,38 +129,24 @@ public:
 
     // Test controls of the controller model.
     void setBusyPolls(std::uint64_t polls) { busyPolls_ = polls; }
-    std::uint64_t busyPolls() const { return busyPolls_; }
     void setFlashParameter(std::uint32_t value) { fprValue_ = value; }
     // The next command with this code and page fails with PROGE and changes nothing.
     void failNextCommand(std::uint32_t command, std::uint32_t page);
 
 private:
-    static std::uint64_t flashRead(uc_struct*, std::uint64_t offset, unsigned size, void* self);
-    static void flashWrite(uc_struct*, std::uint64_t offset, unsigned size, std::uint64_t value,
-                           void* self);
-    static std::uint64_t controllerRead(uc_struct*, std::uint64_t offset, unsigned size,
-                                        void* self);
-    static void controllerWrite(uc_struct*, std::uint64_t offset, unsigned size,
-                                std::uint64_t value, void* self);
-    static std::uint64_t chipidRead(uc_struct*, std::uint64_t offset, unsigned size, void* self);
-    static std::uint64_t systemRead(uc_struct*, std::uint64_t offset, unsigned size, void* self);
-    static void ignoreWrite(uc_struct*, std::uint64_t, unsigned, std::uint64_t, void*) {}
-
     void setUp();
     std::uint32_t registerValue(std::uint32_t address) const;
-    std::uint32_t statusRegister() const;
-    void writeRegister(std::uint32_t address, std::uint32_t value, bool fromCpu);
+    // A CPU read of a FLASHCALW register, with its side effects.
+    std::uint64_t cpuReadRegister(std::uint64_t offset, unsigned size);
     void executeCommand(std::uint32_t value, bool fromCpu);
-    bool interruptsMasked() const;
-    std::uint32_t stackPointer() const;
+    std::uint32_t cpuRegister(int id) const;
+    void setCpuRegister(int id, std::uint32_t value);
     void check(int err, const char* what) const;
 
     uc_struct* uc_ = nullptr;
     std::vector<std::uint8_t> flash_;
     std::array<std::uint8_t, pageSize> pageBuffer_{};
     std::uint16_t locks_ = 0;
-    std::uint32_t fcrValue_ = 0;
-    std::uint32_t lastCommand_ = 0;
     std::uint32_t errors_ = 0;
     std::uint32_t fprValue_ = 0x407;
     std::uint64_t busyPolls_ = 2;

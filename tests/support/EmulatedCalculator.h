@@ -17,7 +17,7 @@ namespace pelwick::testing {
 //   Writes into the flash address range never change the flash content: on the chip they land in
 //   the controller's page buffer, so only the controller (driven by code) can program flash.
 // - "G<address>#" calls the entry in word 1 of the image at <address> with the monitor's stack,
-//   registers and return address, for at most instructionBudget() instructions.
+//   registers and return address, for at most the instruction budget.
 //
 // Code that does not come back to the monitor with its stack, callee-saved registers, stack frame
 // and interrupt mask intact leaves a hung chip: from then on the monitor executes nothing and
@@ -34,14 +34,12 @@ public:
     Bytes read(std::size_t max, double timeout) override;
 
     CortexM4Target& target() { return target_; }
-    const CortexM4Target& target() const { return target_; }
 
     // One entry per go command, in order.
     const std::vector<CortexM4Target::RunResult>& runs() const { return runs_; }
     // The monitor stopped answering because code it called did not return cleanly.
     bool hung() const { return hung_; }
 
-    std::uint64_t instructionBudget() const { return instructionBudget_; }
     void setInstructionBudget(std::uint64_t instructions) { instructionBudget_ = instructions; }
 
 protected:

@@ -42,10 +42,6 @@ void PseudoTerminal::write(const Bytes& bytes) {
     }
 }
 
-void PseudoTerminal::write(const std::string& text) {
-    write(Bytes(text.begin(), text.end()));
-}
-
 Bytes PseudoTerminal::read(std::size_t count, double timeout) {
     Bytes result;
     const auto deadline = deadlineAfter(timeout);

@@ -23,7 +23,6 @@ public:
 
     /// Writes all bytes to the master (blocking until the terminal has taken them).
     void write(const Bytes& bytes);
-    void write(const std::string& text);
     /// Reads from the master until `count` bytes came or `timeout` seconds passed; returns what
     /// came.
     Bytes read(std::size_t count, double timeout);

@@ -32,12 +32,6 @@ void ScriptedTransport::queue(const std::string& text) {
     pending_.insert(pending_.end(), text.begin(), text.end());
 }
 
-void ScriptedTransport::queueWord(std::uint32_t word) {
-    for (int i = 0; i < 4; ++i) {
-        pending_.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-    }
-}
-
 std::vector<std::string> ScriptedTransport::commands() const {
     std::vector<std::string> result;
     for (const Bytes& w : writes) {
@@ -46,14 +40,6 @@ std::vector<std::string> ScriptedTransport::commands() const {
         }
     }
     return result;
-}
-
-Bytes ScriptedTransport::allWritten() const {
-    Bytes all;
-    for (const Bytes& w : writes) {
-        all.insert(all.end(), w.begin(), w.end());
-    }
-    return all;
 }
 
 } // namespace pelwick::testing

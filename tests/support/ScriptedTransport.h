@@ -24,15 +24,11 @@ public:
     /// Queues reply bytes for the next reads.
     void queue(const Bytes& bytes);
     void queue(const std::string& text);
-    /// Queues the four bytes of a word, least significant first.
-    void queueWord(std::uint32_t word);
 
     /// Every write as it arrived.
     std::vector<Bytes> writes;
     /// The writes that end in '#' (commands), as text.
     std::vector<std::string> commands() const;
-    /// All bytes written, concatenated.
-    Bytes allWritten() const;
 
     Responder responder;
     /// When set, the next write fails with this error (then the flag clears).

@@ -29,13 +29,13 @@ std::filesystem::path TempDir::write(const std::string& name, const Bytes& bytes
     return file;
 }
 
-Bytes patternImage(unsigned seed) {
+Bytes patternBytes(std::size_t length, unsigned seed) {
     std::mt19937 generator(seed);
-    Bytes image(0x1C000);
-    for (auto& byte : image) {
+    Bytes bytes(length);
+    for (auto& byte : bytes) {
         byte = static_cast<std::uint8_t>(generator());
     }
-    return image;
+    return bytes;
 }
 
 } // namespace pelwick::testing

@@ -25,7 +25,11 @@ private:
     std::filesystem::path path_;
 };
 
-/// A 114,688-byte test image (not calculator firmware): a pattern seeded by `seed`.
-Bytes patternImage(unsigned seed = 1);
+/// `length` bytes of a pattern seeded by `seed`.
+Bytes patternBytes(std::size_t length, unsigned seed);
+/// A 114,688-byte test image (not calculator firmware): the pattern of `seed`.
+inline Bytes patternImage(unsigned seed = 1) {
+    return patternBytes(0x1C000, seed);
+}
 
 } // namespace pelwick::testing
