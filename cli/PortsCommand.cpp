@@ -4,13 +4,32 @@
 #include "util/Format.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ostream>
 
 namespace pelwick {
 
+namespace {
+
+// The sysfs tree the USB identities are read from. PELWICK_SYSFS_ROOT (internal, for tests)
+// points at a fake tree instead of /sys.
+std::filesystem::path sysfsRoot() {
+    const char* root = std::getenv("PELWICK_SYSFS_ROOT");
+    return root != nullptr && *root != '\0' ? std::filesystem::path(root) : "/sys";
+}
+
+} // namespace
+
 int runPortsCommand(const GlobalOptions& global, Console& console) {
     DeviceSession session(global);
-    const std::vector<SerialPort> listed = session.flasher().ports->listPorts();
+    std::vector<SerialPort> listed = session.flasher().ports->listPorts();
+    if (!global.demo) {
+        // A port named with --port has no identity yet, and the listing always reads /sys.
+        const std::filesystem::path root = sysfsRoot();
+        for (SerialPort& port : listed) {
+            port.usb = readUsbIdentity(root, port.name());
+        }
+    }
     if (listed.empty()) {
         console.out << "No serial ports found"
                     << (global.demo || global.port ? "" : " in " + global.deviceDirectory) << ".\n";
@@ -31,6 +50,12 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
         console.out << formatString("%-*s  %-5s  %-4d  %s\n", width, port.path.c_str(),
                                     port.isLikelyProgrammingCable() ? "yes" : "no", port.rank(),
                                     port.isModemPort() ? "yes" : "no");
+        // The USB device behind the port, on a line of its own below it.
+        if (port.usb) {
+            console.out << "    USB " << port.usb->description()
+                        << (port.isConfirmedSambaPort() ? " — SAM-BA monitor, tried first" : "")
+                        << "\n";
+        }
     }
     return 0;
 }

@@ -6,12 +6,11 @@
 #include "Console.h"
 
 #include "device/FlasherError.h"
-#include "device/POSIXSerialLink.h"
+#include "device/SerialOpenHelp.h"
 #include "util/FileIO.h"
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
 #include <iostream>
 
 namespace {
@@ -44,19 +43,11 @@ int runCommand(const pelwick::CommandLine& line, pelwick::Console& console) {
     return usageStatus;
 }
 
-// A port that cannot be opened has a common cause on Linux worth naming; the error's own text
-// stays the first line.
-void printOpenHint(std::ostream& err) {
-    switch (pelwick::POSIXSerialLink::lastOpenErrno()) {
-    case EACCES:
-        err << "Your account may not be allowed to use serial ports: add it to the \"dialout\" "
-               "group and log in again.\n";
-        break;
-    case EBUSY:
-        err << "Another program is using the port; close it and try again.\n";
-        break;
-    default:
-        break;
+// A port that cannot be opened (not permitted, busy) gets one line of help under the error's own
+// text: whose group the port is in and how to get in, or who holds it.
+void printOpenHint(const pelwick::FlasherError& error, std::ostream& err) {
+    if (const auto help = pelwick::serialOpenHelp(error.text(), error.openErrno())) {
+        err << *help << '\n';
     }
 }
 
@@ -80,7 +71,7 @@ int main(int argc, char** argv) {
         std::cout.flush();
         std::cerr << error.errorDescription() << '\n';
         if (error.kind() == pelwick::FlasherError::Case::serialOpenFailed) {
-            printOpenHint(std::cerr);
+            printOpenHint(error, std::cerr);
         }
         return failureStatus;
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "store/FlasherStore.h"
 
 #include "device/FlasherError.h"
+#include "device/SerialOpenHelp.h"
 #include "firmware/VoyagerFirmwareChecksum.h"
 #include "store/StoreInternals.h"
 #include "util/FileIO.h"
@@ -40,6 +41,10 @@ CableListing listCables(const Flasher& flasher) {
             listing.modems.push_back(port);
         }
     }
+    // A port whose USB id is the SAM-BA monitor's is the one a connection tries first, so it is
+    // the one the status names.
+    std::stable_partition(listing.modems.begin(), listing.modems.end(),
+                          [](const SerialPort& port) { return port.isConfirmedSambaPort(); });
     return listing;
 }
 
@@ -75,7 +80,10 @@ FlasherStore::~FlasherStore() {
 }
 
 std::shared_ptr<FlasherStore> FlasherStore::create(StorePlatform platform) {
-    return std::make_shared<FlasherStore>(std::move(platform));
+    auto store = std::make_shared<FlasherStore>(std::move(platform));
+    // Only now is there a weak pointer for the opens to report to.
+    store->flasher_ = store->recordingPortOpens(std::move(store->flasher_));
+    return store;
 }
 
 void FlasherStore::setOnChange(std::function<void()> onChange) {
@@ -96,8 +104,46 @@ void FlasherStore::notify() {
     }
 }
 
-Flasher FlasherStore::realCableFlasher() const {
-    return platform_.makeRealCableFlasher();
+Flasher FlasherStore::realCableFlasher() {
+    return recordingPortOpens(platform_.makeRealCableFlasher());
+}
+
+Flasher FlasherStore::recordingPortOpens(Flasher flasher) {
+    // Runs where the port is opened (device work, off the main thread), so the reason of a
+    // refused open is read from the error right there and reaches the store with the result.
+    flasher.openTransport =
+        [open = std::move(flasher.openTransport), queue = platform_.mainQueue,
+         weak = weakSelf()](const SerialPort& port) -> std::unique_ptr<ByteTransport> {
+        auto report = [&](PortOpenRecord record) {
+            queue->post([weak, path = port.path, record = std::move(record)] {
+                if (auto store = weak.lock()) {
+                    store->notePortOpen(path, record);
+                }
+            });
+        };
+        try {
+            auto transport = open(port);
+            report({port.usb, std::nullopt});
+            return transport;
+        } catch (const FlasherError& error) {
+            report({port.usb, error.kind() == FlasherError::Case::serialOpenFailed
+                                  ? serialOpenHelp(port.path, error.openErrno())
+                                  : std::nullopt});
+            throw;
+        }
+    };
+    return flasher;
+}
+
+void FlasherStore::notePortOpen(const std::string& path, PortOpenRecord record) {
+    assertMainThread();
+    const auto found = portOpenRecords_.find(path);
+    const PortOpenRecord previous =
+        found == portOpenRecords_.end() ? PortOpenRecord{} : found->second;
+    portOpenRecords_[path] = record;
+    if (record != previous) {
+        notify();
+    }
 }
 
 void FlasherStore::setSelectedMode(FlasherMode mode) {
@@ -338,6 +384,28 @@ std::string FlasherStore::appTitle() const {
         return "Pelwick 12c";
     }
     return "Pelwick";
+}
+
+std::optional<UsbIdentity> FlasherStore::portUsbIdentity() const {
+    const auto found = portPath_ ? portOpenRecords_.find(*portPath_) : portOpenRecords_.end();
+    return found == portOpenRecords_.end() ? std::nullopt : found->second.usb;
+}
+
+std::optional<std::string> FlasherStore::portOpenHelp() const {
+    const auto found = portPath_ ? portOpenRecords_.find(*portPath_) : portOpenRecords_.end();
+    return found == portOpenRecords_.end() ? std::nullopt : found->second.help;
+}
+
+std::optional<std::string> FlasherStore::lastErrorHelp() const {
+    if (!lastError_) {
+        return std::nullopt;
+    }
+    for (const auto& [path, record] : portOpenRecords_) {
+        if (record.help && *lastError_ == FlasherError::serialOpenFailed(path).errorDescription()) {
+            return record.help;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> FlasherStore::flashedModelName() const {

@@ -16,6 +16,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -159,6 +160,13 @@ public:
     std::optional<std::string> completionDetail(WizardStep step) const;
     /// The modem port's name the probe screen shows.
     std::optional<std::string> probePortName() const;
+    /// The USB device behind `portPath`, as seen when that port was last opened.
+    std::optional<UsbIdentity> portUsbIdentity() const;
+    /// One line of help for `portPath` when the last attempt to open it was refused (not
+    /// permitted, or busy); shown beside the status, whose text stays as it is.
+    std::optional<std::string> portOpenHelp() const;
+    /// The same help for `lastError` when it is "Could not open serial port …" for such a port.
+    std::optional<std::string> lastErrorHelp() const;
     bool canStartBatch() const;
 
     // ---- Connection monitoring ----------------------------------------------------------------
@@ -221,7 +229,17 @@ private:
     template <typename Edit> void editWizard(Edit&& edit);
 
     std::weak_ptr<FlasherStore> weakSelf() { return weak_from_this(); }
-    Flasher realCableFlasher() const;
+    Flasher realCableFlasher();
+
+    /// What the last attempt to open a port found: its USB device, and help when it was refused.
+    struct PortOpenRecord {
+        std::optional<UsbIdentity> usb;
+        std::optional<std::string> help;
+        bool operator==(const PortOpenRecord& other) const = default;
+    };
+    /// `flasher` whose port opens are reported back to the main thread (`notePortOpen`).
+    Flasher recordingPortOpens(Flasher flasher);
+    void notePortOpen(const std::string& path, PortOpenRecord record);
 
     // Monitoring loop.
     void schedulePollPass(double delay);
@@ -303,6 +321,8 @@ private:
     bool simulatorHotKeyMonitor_ = false;
     std::optional<MonotonicClock::time_point> demoConnectAfter_;
     bool isPanelOpen_ = false;
+    // By port path; shown through portUsbIdentity, portOpenHelp and lastErrorHelp.
+    std::map<std::string, PortOpenRecord> portOpenRecords_;
     // Connection attempts and pings whose answer a pass is still waiting for.
     int deviceWaits_ = 0;
     // Held by background work while it talks to a device, so one client or port never carries two

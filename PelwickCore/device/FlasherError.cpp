@@ -43,9 +43,10 @@ FlasherError FlasherError::writeWouldTouchBootloader(std::uint32_t address) {
     return error;
 }
 
-FlasherError FlasherError::serialOpenFailed(std::string path) {
+FlasherError FlasherError::serialOpenFailed(std::string path, int openErrno) {
     FlasherError error(Case::serialOpenFailed);
     error.text_ = std::move(path);
+    error.openErrno_ = openErrno;
     error.describe();
     return error;
 }

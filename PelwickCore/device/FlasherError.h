@@ -34,7 +34,9 @@ public:
     static FlasherError firmwareTooLarge(long long actual, long long maximum);
     static FlasherError firmwareWrongSize(long long actual, long long expected);
     static FlasherError writeWouldTouchBootloader(std::uint32_t address);
-    static FlasherError serialOpenFailed(std::string path);
+    /// `openErrno` is the system's reason (EACCES, EBUSY, …; 0 when unknown). It travels with the
+    /// error to whichever thread shows it, and is not part of the text or of equality.
+    static FlasherError serialOpenFailed(std::string path, int openErrno = 0);
     static FlasherError sambaTimeout(std::string detail = {});
     /// sambaTimeout with the sentence "Timed out <activity>. Leave the cable plugged in. …", used
     /// by the layers that know what they were doing when the replies stopped.
@@ -64,6 +66,8 @@ public:
     std::uint32_t value() const noexcept { return value_; }
     /// EXID of unsupportedDevice.
     std::uint32_t exid() const noexcept { return exid_; }
+    /// The errno of serialOpenFailed's failed open() (0 when unknown).
+    int openErrno() const noexcept { return openErrno_; }
 
     /// The exact sentence the user reads.
     const std::string& errorDescription() const noexcept { return description_; }
@@ -82,6 +86,7 @@ private:
     long long limit_ = 0;
     std::uint32_t value_ = 0;
     std::uint32_t exid_ = 0;
+    int openErrno_ = 0;
     std::string description_;
 };
 

@@ -68,14 +68,14 @@ POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud) : path_(std::m
     const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         openErrno = errno;
-        throw FlasherError::serialOpenFailed(path_);
+        throw FlasherError::serialOpenFailed(path_, openErrno);
     }
     fd_ = fd;
     auto fail = [this](int error) {
         openErrno = error;
         ::close(fd_);
         fd_ = -1;
-        throw FlasherError::serialOpenFailed(path_);
+        throw FlasherError::serialOpenFailed(path_, error);
     };
     // Another program (or a second Pelwick) already holding the port exclusively makes the open
     // above fail with EBUSY; from here on we hold it ourselves.

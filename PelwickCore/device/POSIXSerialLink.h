@@ -25,8 +25,8 @@ public:
 
     const std::string& path() const { return path_; }
 
-    /// The errno of the failed open() (0 when opening failed elsewhere); lets the front ends add
-    /// help for a port that is busy or not permitted.
+    /// The errno of this thread's last failed open() (0 when opening failed elsewhere). The error
+    /// carries it too (FlasherError::openErrno), also to other threads.
     static int lastOpenErrno();
 
 private:

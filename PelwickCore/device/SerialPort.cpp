@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace pelwick {
 
@@ -59,8 +60,12 @@ std::vector<SerialPort> programmingCables(const std::vector<SerialPort>& ports) 
 }
 
 std::vector<SerialPort> preferredOrder(std::vector<SerialPort> cables) {
+    // A port whose USB id is the SAM-BA monitor's goes before every other, whatever its name.
+    auto key = [](const SerialPort& port) {
+        return std::pair(port.isConfirmedSambaPort() ? 0 : 1, port.rank());
+    };
     std::stable_sort(cables.begin(), cables.end(),
-                     [](const SerialPort& a, const SerialPort& b) { return a.rank() < b.rank(); });
+                     [&](const SerialPort& a, const SerialPort& b) { return key(a) < key(b); });
     return cables;
 }
 

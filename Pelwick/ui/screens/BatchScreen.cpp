@@ -60,8 +60,8 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
       doneChecksum_(TextLabels::paragraph({}, nullptr)),
       failed_(
           TextLabels::paragraph("Batch step failed. Fix the issue, then retry or stop.", nullptr)),
-      error_(TextLabels::error(nullptr)), status_(new ConnectionStatusBlock),
-      back_(new PlainButton("Back to welcome", this)),
+      error_(TextLabels::error(nullptr)), errorHelp_(TextLabels::help(nullptr)),
+      status_(new ConnectionStatusBlock), back_(new PlainButton("Back to welcome", this)),
       start_(new ProminentButton("Start batch", this)), stop_(new PlainButton("Stop batch", this)),
       next_(new ProminentButton("Next unit", this)), retry_(new ProminentButton("Retry", this)) {
     auto* content = new QWidget;
@@ -129,6 +129,8 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
     column->addWidget(failed_);
     error_->setParent(content);
     column->addWidget(error_);
+    errorHelp_->setParent(content);
+    column->addWidget(errorHelp_);
     column->addSpacing(4);
     status_->setParent(content);
     column->addWidget(status_);
@@ -220,7 +222,11 @@ void BatchScreen::refresh() {
     const bool errorShown = lastError && (phase == BatchPhase::error || setup);
     error_->setVisible(errorShown);
     error_->setText(errorShown ? TextLabels::of(*lastError) : QString());
-    status_->show(store_.status(), store_.portPath(), store_.sambaVersion());
+    const auto errorHelp = errorShown ? store_.lastErrorHelp() : std::nullopt;
+    errorHelp_->setVisible(errorHelp.has_value());
+    errorHelp_->setText(errorHelp ? TextLabels::of(*errorHelp) : QString());
+    status_->show(store_.status(), store_.portPath(), store_.sambaVersion(),
+                  store_.portUsbIdentity(), store_.portOpenHelp());
 
     start_->setVisible(setup);
     start_->setEnabled(store_.canStartBatch());

@@ -32,6 +32,8 @@ public:
     FlashPagePreview* pagePreview() const { return preview_; }
     ConnectionStatusBlock* statusBlock() const { return status_; }
     ToneLabel* errorText() const { return error_; }
+    /// Help under the error (a port that could not be opened).
+    ToneLabel* errorHelp() const { return errorHelp_; }
     QPushButton* backButton() const { return back_; }
     ProminentButton* startButton() const { return start_; }
     QPushButton* stopButton() const { return stop_; }
@@ -56,6 +58,7 @@ private:
     ToneLabel* doneChecksum_;
     ToneLabel* failed_;
     ToneLabel* error_;
+    ToneLabel* errorHelp_;
     ConnectionStatusBlock* status_;
     QPushButton* back_;
     ProminentButton* start_;

@@ -64,9 +64,15 @@ void ProbeScreen::refresh() {
     portHeading_->setVisible(name.has_value());
     portLine_->setVisible(name.has_value());
     if (name) {
-        portLine_->setText(TextLabels::of(*name) + " · USB CDC (SAM-BA)");
+        QString line = TextLabels::of(*name) + " · USB CDC (SAM-BA)";
+        // The USB id confirms what the name only suggests.
+        if (const auto usb = store_.portUsbIdentity(); usb && usb->isSambaMonitor()) {
+            line += " · confirmed by USB id " + TextLabels::of(usb->idText());
+        }
+        portLine_->setText(line);
     }
-    status_->show(store_.status(), store_.portPath(), store_.sambaVersion());
+    status_->show(store_.status(), store_.portPath(), store_.sambaVersion(),
+                  store_.portUsbIdentity(), store_.portOpenHelp());
     const auto& lastError = store_.lastError();
     error_->setVisible(lastError.has_value());
     error_->setText(lastError ? TextLabels::of(*lastError) : QString());

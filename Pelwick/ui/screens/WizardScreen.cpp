@@ -75,8 +75,9 @@ WizardScreen::WizardScreen(FlasherStore& store, std::function<void()> quit, QWid
       header_(new ScreenHeader(this)), chip_(new ChipLine(this)),
       progress_(new LabelledProgress(this)), preview_(new FlashPagePreview(this)),
       success_(new NoticeBox(NoticeBox::Tone::success, "Success", "Flashed and verified.", this)),
-      error_(TextLabels::error(this)), back_(new PlainButton("Back", this)),
-      continue_(new ProminentButton("Continue", this)), done_(new ProminentButton("Done", this)) {
+      error_(TextLabels::error(this)), errorHelp_(TextLabels::help(this)),
+      back_(new PlainButton("Back", this)), continue_(new ProminentButton("Continue", this)),
+      done_(new ProminentButton("Done", this)) {
     setMinimumWidth(900);
     header_->setTrailing(chip_);
 
@@ -95,7 +96,7 @@ WizardScreen::WizardScreen(FlasherStore& store, std::function<void()> quit, QWid
         body->hide();
     }
     for (QWidget* message :
-         std::initializer_list<QWidget*>{progress_, preview_, success_, error_}) {
+         std::initializer_list<QWidget*>{progress_, preview_, success_, error_, errorHelp_}) {
         message->setParent(bodies);
         bodyColumn->addWidget(message);
     }
@@ -187,6 +188,9 @@ void WizardScreen::refresh() {
     const auto& lastError = store_.lastError();
     error_->setVisible(lastError.has_value());
     error_->setText(lastError ? TextLabels::of(*lastError) : QString());
+    const auto errorHelp = store_.lastErrorHelp();
+    errorHelp_->setVisible(errorHelp.has_value());
+    errorHelp_->setText(errorHelp ? TextLabels::of(*errorHelp) : QString());
 
     const bool last = wizard.step == WizardStep::checksum;
     back_->setVisible(wizard.step == WizardStep::cable || !wizard.isBusy);
@@ -201,7 +205,7 @@ void WizardScreen::refresh() {
 void WizardScreen::revealNewMessages() {
     // A message that has just appeared below the fold is scrolled into view once; afterwards the
     // user scrolls freely.
-    const std::array<QWidget*, 4> messages = {progress_, preview_, success_, error_};
+    const std::array<QWidget*, 5> messages = {progress_, preview_, success_, error_, errorHelp_};
     QWidget* newest = nullptr;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const bool shown = !messages[i]->isHidden();

@@ -41,6 +41,8 @@ public:
     FlashPagePreview* pagePreview() const { return preview_; }
     NoticeBox* successBox() const { return success_; }
     ToneLabel* errorText() const { return error_; }
+    /// Help under the error (a port that could not be opened).
+    ToneLabel* errorHelp() const { return errorHelp_; }
     QPushButton* backButton() const { return back_; }
     ProminentButton* continueButton() const { return continue_; }
     ProminentButton* doneButton() const { return done_; }
@@ -60,12 +62,13 @@ private:
     ScreenHeader* header_;
     ChipLine* chip_;
     QScrollArea* scroll_;
-    std::array<bool, 4> messageShown_{};
+    std::array<bool, 5> messageShown_{};
     std::array<StepBody*, wizardStepCount> bodies_{};
     LabelledProgress* progress_;
     FlashPagePreview* preview_;
     NoticeBox* success_;
     ToneLabel* error_;
+    ToneLabel* errorHelp_;
     QPushButton* back_;
     ProminentButton* continue_;
     ProminentButton* done_;

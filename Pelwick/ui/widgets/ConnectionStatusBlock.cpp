@@ -1,6 +1,7 @@
 #include "ui/widgets/ConnectionStatusBlock.h"
 
 #include "ui/Theme.h"
+#include "ui/widgets/TextLabels.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -9,7 +10,7 @@
 namespace pelwick {
 
 ConnectionStatusBlock::ConnectionStatusBlock(QWidget* parent)
-    : QFrame(parent), lines_(new QLabel(this)) {
+    : QFrame(parent), lines_(new QLabel(this)), help_(TextLabels::help(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 10, 14, 10);
     lines_->setFont(Theme::monospace());
@@ -18,27 +19,43 @@ ConnectionStatusBlock::ConnectionStatusBlock(QWidget* parent)
     lines_->setWordWrap(true);
     lines_->setCursor(Qt::IBeamCursor);
     layout->addWidget(lines_);
+    layout->addWidget(help_);
+    help_->hide();
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     show("", std::nullopt, std::nullopt);
 }
 
 QString ConnectionStatusBlock::text(const std::string& status,
                                     const std::optional<std::string>& port,
-                                    const std::optional<std::string>& sambaVersion) {
+                                    const std::optional<std::string>& sambaVersion,
+                                    const std::optional<UsbIdentity>& usb) {
     const QString missing = QString::fromUtf8("\u2014");
     auto value = [&](const std::optional<std::string>& text) {
         return text ? QString::fromStdString(*text) : missing;
     };
-    return "Status  " + QString::fromStdString(status) + "\nPort    " + value(port) + "\nSAM-BA  " +
-           value(sambaVersion);
+    QString lines = "Status  " + QString::fromStdString(status) + "\nPort    " + value(port) +
+                    "\nSAM-BA  " + value(sambaVersion);
+    if (usb) {
+        lines += "\nUSB     " + QString::fromStdString(usb->description());
+        if (usb->isSambaMonitor()) {
+            lines += QString::fromUtf8(" \u00B7 SAM-BA monitor");
+        }
+    }
+    return lines;
 }
 
 void ConnectionStatusBlock::show(const std::string& status, const std::optional<std::string>& port,
-                                 const std::optional<std::string>& sambaVersion) {
-    const QString shown = text(status, port, sambaVersion);
-    if (lines_->text() != shown) {
+                                 const std::optional<std::string>& sambaVersion,
+                                 const std::optional<UsbIdentity>& usb,
+                                 const std::optional<std::string>& help) {
+    const QString shown = text(status, port, sambaVersion, usb);
+    const QString helpText = help ? QString::fromStdString(*help) : QString();
+    if (lines_->text() != shown || help_->text() != helpText) {
         lines_->setText(shown);
-        setAccessibleName("Connection status. " + QString(shown).replace('\n', ". "));
+        help_->setText(helpText);
+        help_->setVisible(help.has_value());
+        setAccessibleName("Connection status. " + QString(shown).replace('\n', ". ") +
+                          (help ? ". " + helpText : QString()));
     }
 }
 

@@ -30,6 +30,13 @@ ToneLabel* error(QWidget* parent) {
     return label;
 }
 
+ToneLabel* help(QWidget* parent) {
+    auto* label = new ToneLabel(ToneLabel::Tone::caution, {}, parent);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->setCursor(Qt::IBeamCursor);
+    return label;
+}
+
 QString of(const std::string& text) {
     return QString::fromStdString(text);
 }

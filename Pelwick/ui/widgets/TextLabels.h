@@ -17,6 +17,8 @@ ToneLabel* secondary(const QString& text, QWidget* parent);
 ToneLabel* heading(const QString& text, QWidget* parent);
 /// An error text in red, selectable.
 ToneLabel* error(QWidget* parent);
+/// A line of help in the caution colour, selectable (how to get past an error).
+ToneLabel* help(QWidget* parent);
 
 QString of(const std::string& text);
 

@@ -25,11 +25,15 @@
 #include <QScrollBar>
 #include <QStyleFactory>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <grp.h>
 #include <iostream>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pelwick;
 using namespace pelwick::testing;
@@ -358,6 +362,39 @@ void probeScreens() {
     shoot(session, "probe-unsupported");
 }
 
+/// A calculator whose port the user may not open: the status and the error keep their texts and
+/// gain a line of help.
+void portHelpScreens(Files& files) {
+    const std::string port = files.folder.write("ttyACM0", {}).string();
+    if (const group* dialout = ::getgrnam("dialout"); dialout && ::geteuid() == 0) {
+        [[maybe_unused]] const int changed = ::chown(port.c_str(), 0, dialout->gr_gid);
+    }
+    ::chmod(port.c_str(), 0660);
+    const SerialPort monitor{port, UsbIdentity{0x03EB, 0x6124, "ATMEL", "SAM-BA", ""}};
+    {
+        Session session;
+        session.bench->listing->set({monitor});
+        session.bench->refuseOpens = EACCES;
+        session.begin(FlasherMode::probe);
+        session.advance(1.2);
+        shoot(session, "probe-port-not-permitted");
+    }
+    Session session;
+    session.bench->listing->set({monitor});
+    session.bench->refuseOpens = EACCES;
+    session.begin(FlasherMode::flash);
+    session.connect();
+    shoot(session, "flash-2-programming-mode-not-permitted");
+    session.bench->refuseOpens = 0;
+    session.advance(1.0);
+    shoot(session, "flash-2-programming-mode-confirmed-port");
+    session.bench->calculator->setClosed(true);
+    session.bench->refuseOpens = EACCES;
+    session.store->advance();
+    session.advance(3.0);
+    shoot(session, "flash-3-backup-port-not-permitted");
+}
+
 /// A catalogue that knows the simulator's preloaded firmware and the demo image, so the DEMO
 /// screens show recognised firmware; the FLASH run chooses an unlisted image.
 void writeCatalogue(const TempDir& folder, const Bytes& demoImage) {
@@ -412,6 +449,7 @@ int main(int argc, char* argv[]) {
         flashWizard(files);
         batchScreens(files);
         probeScreens();
+        portHelpScreens(files);
     }
     std::cout << "wrote " << written << " screenshots to " << outputFolder.toStdString() << "\n";
     return 0;

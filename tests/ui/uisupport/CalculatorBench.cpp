@@ -1,5 +1,6 @@
 #include "uisupport/CalculatorBench.h"
 
+#include "device/FlasherError.h"
 #include "flash/FlashCalw.h"
 
 namespace pelwick::testing {
@@ -42,8 +43,12 @@ private:
 Flasher CalculatorBench::flasher() {
     std::weak_ptr<CalculatorBench> weak = shared_from_this();
     return Flasher{listing, true,
-                   [weak](const SerialPort&) -> std::unique_ptr<ByteTransport> {
-                       return std::make_unique<BenchConnection>(weak.lock());
+                   [weak](const SerialPort& port) -> std::unique_ptr<ByteTransport> {
+                       auto bench = weak.lock();
+                       if (const int refused = bench->refuseOpens) {
+                           throw FlasherError::serialOpenFailed(port.path, refused);
+                       }
+                       return std::make_unique<BenchConnection>(bench);
                    },
                    0.0};
 }

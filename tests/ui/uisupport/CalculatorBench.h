@@ -37,6 +37,8 @@ public:
     std::shared_ptr<Listing> listing = std::make_shared<Listing>();
     /// The next block read finds the first application byte flipped (a verify mismatch).
     std::atomic<bool> tamperNextBlockRead{false};
+    /// When not 0, opening a port fails the way the serial link fails with this errno.
+    std::atomic<int> refuseOpens{0};
 };
 
 } // namespace pelwick::testing

@@ -34,7 +34,8 @@ void ProgrammingModeStepBody::refresh() {
     holdErase_->setVisible(!demo);
     recognized_->setVisible(!demo);
     demo_->setVisible(demo);
-    status_->show(store_.status(), store_.portPath(), store_.sambaVersion());
+    status_->show(store_.status(), store_.portPath(), store_.sambaVersion(),
+                  store_.portUsbIdentity(), store_.portOpenHelp());
 }
 
 } // namespace pelwick

@@ -13,6 +13,8 @@ public:
     ProgrammingModeStepBody(FlasherStore& store, QWidget* parent);
     void refresh() override;
 
+    ConnectionStatusBlock* statusBlock() const { return status_; }
+
 private:
     ToneLabel* holdErase_;
     ToneLabel* recognized_;
