@@ -177,6 +177,9 @@ public:
     /// One bounded liveness read of `client` (1.5 s read, 2.5 s watchdog).
     void probePing(std::shared_ptr<SambaClient> client, std::function<void(bool)> resume);
     void adopt(const ConnectedTarget& target);
+    /// Adopts a calculator a pass has found and shows it: "Connected: …", and the unsupported-chip
+    /// error or none. Returns whether the chip is supported.
+    bool adoptFoundTarget(const ConnectedTarget& target);
     void disconnect();
 
     // ---- Single-calculator flow ---------------------------------------------------------------
@@ -192,6 +195,8 @@ public:
     /// Writes and verifies the chosen firmware; `completion` is called once, unless no firmware
     /// is chosen (then nothing starts).
     void performFlash(OperationCompletion completion);
+    /// Ends a failed operation (the busy state, the error shown), then tells `completion`.
+    std::function<void(std::exception_ptr)> failureHandler(OperationCompletion completion);
     void finishFlashSuccess();
 
     // ---- Batch session ------------------------------------------------------------------------

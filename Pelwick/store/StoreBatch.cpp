@@ -213,15 +213,7 @@ void FlasherStore::connectForBatchPass(std::vector<SerialPort> cables,
             return;
         }
         if (outcome.target) {
-            const DeviceIdentity identity = outcome.target->identity;
-            store->adopt(*outcome.target);
-            store->assign(store->status_, connectedStatus(identity));
-            if (identity.isSupported15C()) {
-                store->assign(store->lastError_, std::nullopt);
-            } else {
-                store->assign(store->lastError_, FlasherError::unsupportedDevice(
-                                                     identity.name, identity.cidr, identity.exid)
-                                                     .errorDescription());
+            if (!store->adoptFoundTarget(*outcome.target)) {
                 store->assign(store->batchPhase_, BatchPhase::error);
             }
         } else {
@@ -328,14 +320,7 @@ void FlasherStore::performBackup(const std::filesystem::path& location,
     auto weak = weakSelf();
     auto queue = platform_.mainQueue;
     const Flasher tool = flasher_;
-    auto fail = [weak, completion](std::exception_ptr error) {
-        if (auto store = weak.lock()) {
-            store->finishBusyFailure(error);
-            if (completion) {
-                completion(error);
-            }
-        }
-    };
+    auto fail = failureHandler(completion);
     withPreparedClient(
         remembered, tool,
         [weak, queue, tool, location, completion,

@@ -146,16 +146,7 @@ void FlasherStore::connectForPass(std::vector<SerialPort> cables, std::vector<Se
             return;
         }
         if (outcome.target) {
-            const DeviceIdentity identity = outcome.target->identity;
-            store->adopt(*outcome.target);
-            store->assign(store->status_, connectedStatus(identity));
-            if (identity.isSupported15C()) {
-                store->assign(store->lastError_, std::nullopt);
-            } else {
-                store->assign(store->lastError_, FlasherError::unsupportedDevice(
-                                                     identity.name, identity.cidr, identity.exid)
-                                                     .errorDescription());
-            }
+            store->adoptFoundTarget(*outcome.target);
         } else {
             store->disconnect();
             store->editWizard([](WizardState& w) { w.identitySupported = false; });
@@ -251,6 +242,19 @@ void FlasherStore::adopt(const ConnectedTarget& target) {
     assign(sambaVersion_, target.client->version());
     const bool supported = target.identity.isSupported15C();
     editWizard([supported](WizardState& w) { w.identitySupported = supported; });
+}
+
+bool FlasherStore::adoptFoundTarget(const ConnectedTarget& target) {
+    const DeviceIdentity identity = target.identity;
+    adopt(target);
+    assign(status_, connectedStatus(identity));
+    if (identity.isSupported15C()) {
+        assign(lastError_, std::nullopt);
+        return true;
+    }
+    assign(lastError_, FlasherError::unsupportedDevice(identity.name, identity.cidr, identity.exid)
+                           .errorDescription());
+    return false;
 }
 
 void FlasherStore::disconnect() {

@@ -218,6 +218,18 @@ void FlasherStore::flash() {
     });
 }
 
+std::function<void(std::exception_ptr)>
+FlasherStore::failureHandler(OperationCompletion completion) {
+    return [weak = weakSelf(), completion = std::move(completion)](std::exception_ptr error) {
+        if (auto store = weak.lock()) {
+            store->finishBusyFailure(error);
+            if (completion) {
+                completion(error);
+            }
+        }
+    };
+}
+
 void FlasherStore::performFlash(OperationCompletion completion) {
     assertMainThread();
     if (!firmwareURL_) {
@@ -229,14 +241,7 @@ void FlasherStore::performFlash(OperationCompletion completion) {
     auto weak = weakSelf();
     auto queue = platform_.mainQueue;
     const Flasher tool = flasher_;
-    auto fail = [weak, completion](std::exception_ptr error) {
-        if (auto store = weak.lock()) {
-            store->finishBusyFailure(error);
-            if (completion) {
-                completion(error);
-            }
-        }
-    };
+    auto fail = failureHandler(completion);
     withPreparedClient(
         remembered, tool,
         [weak, queue, tool, location, completion,
