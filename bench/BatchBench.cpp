@@ -10,6 +10,8 @@
 #include "sim/SimulatedCalculatorTransport.h"
 #include "support/TempDir.h"
 
+#include "AggregateReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <iostream>
@@ -65,39 +67,12 @@ void BM_ParallelBatch(benchmark::State& state) {
     }
 }
 
-// On a busy machine the scheduler adds its own delays to every exchange; the fastest repetition
-// is the best estimate of what the code itself costs, so it is reported beside the usual figures.
-double fastest(const std::vector<double>& values) {
-    return *std::min_element(values.begin(), values.end());
-}
-
 BENCHMARK(BM_ParallelBatch)
     ->ArgsProduct({{1, 4}, {0, 1}})
     ->ArgNames({"units", "backup"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->ComputeStatistics("min", fastest);
-
-// Prints as usual and keeps the real times by arguments ("units:4/backup:0"), so that the ratios
-// can be shown at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const std::string& args = run.run_name.args;
-            if (run.run_type == Run::RT_Iteration && run.repetitions <= 1) {
-                medians[args] = minimums[args] = run.GetAdjustedRealTime();
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians[args] = run.GetAdjustedRealTime();
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min") {
-                minimums[args] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-    std::map<std::string, double> minimums;
-};
 
 void printRatios(const char* label, const std::map<std::string, double>& times) {
     for (const char* backup : {"0", "1"}) {
@@ -122,7 +97,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    pelwick::RatioReporter reporter;
+    pelwick::AggregateReporter reporter(
+        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.args; });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     pelwick::printRatios("median", reporter.medians);
     pelwick::printRatios("fastest", reporter.minimums);

@@ -19,6 +19,8 @@
 #include "support/RecordingTransport.h"
 #include "support/TempDir.h"
 
+#include "AggregateReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cerrno>
@@ -191,12 +193,6 @@ void BM_FullRunInProcess(benchmark::State& state) {
     }
 }
 
-// On a busy machine the scheduler adds its own delays to every exchange; the fastest repetition
-// is the best estimate of what the code itself costs, so it is reported beside the usual figures.
-double fastest(const std::vector<double>& values) {
-    return *std::min_element(values.begin(), values.end());
-}
-
 BENCHMARK(BM_FullRunPseudoTerminal)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
@@ -209,28 +205,6 @@ BENCHMARK(BM_FullRunInProcess)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->ComputeStatistics("min", fastest);
-
-// Prints as usual and keeps the real times, so that the ratio can be shown at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            // With repetitions the median and the fastest stand for the benchmark; otherwise the
-            // one run stands for both.
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && run.repetitions <= 1) {
-                medians[name] = minimums[name] = run.GetAdjustedRealTime();
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians[name] = run.GetAdjustedRealTime();
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min") {
-                minimums[name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-    std::map<std::string, double> minimums;
-};
 
 void printRatio(const char* label, const std::map<std::string, double>& times) {
     const auto engine = times.find("BM_FullRunPseudoTerminal");
@@ -254,7 +228,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    pelwick::RatioReporter reporter;
+    pelwick::AggregateReporter reporter(
+        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.function_name; });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     pelwick::printRatio("median", reporter.medians);
     pelwick::printRatio("fastest", reporter.minimums);

@@ -204,6 +204,19 @@ void FlasherStore::beginChosenSession() {
     }
 }
 
+void FlasherStore::clearSessionResults() {
+    assign(lastError_, std::nullopt);
+    assign(successMessage_, std::nullopt);
+    assign(progress_, std::nullopt);
+    assign(progressCaption_, std::nullopt);
+    assign(flashPageHeader_, std::nullopt);
+    assign(flashPageLines_, std::vector<std::string>{});
+    assign(identity_, std::nullopt);
+    assign(portPath_, std::nullopt);
+    assign(sambaVersion_, std::nullopt);
+    demoConnectAfter_.reset();
+}
+
 void FlasherStore::returnToWelcome() {
     assertMainThread();
     ++flasherEpoch_;
@@ -251,16 +264,7 @@ void FlasherStore::resetWizardForNewSession() {
     assign(firmwareAssessment_, std::nullopt);
     clearCurrentFirmware();
     editWizard([](WizardState& w) { w.flashSucceeded = false; });
-    assign(lastError_, std::nullopt);
-    assign(successMessage_, std::nullopt);
-    assign(progress_, std::nullopt);
-    assign(progressCaption_, std::nullopt);
-    assign(flashPageHeader_, std::nullopt);
-    assign(flashPageLines_, std::vector<std::string>{});
-    assign(identity_, std::nullopt);
-    assign(portPath_, std::nullopt);
-    assign(sambaVersion_, std::nullopt);
-    demoConnectAfter_.reset();
+    clearSessionResults();
 }
 
 void FlasherStore::clearCurrentFirmware() {

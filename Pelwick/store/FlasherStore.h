@@ -181,6 +181,8 @@ public:
     /// error or none. Returns whether the chip is supported.
     bool adoptFoundTarget(const ConnectedTarget& target);
     void disconnect();
+    /// Clears the messages, progress, page preview and calculator shown by a finished session.
+    void clearSessionResults();
 
     // ---- Single-calculator flow ---------------------------------------------------------------
     void advance();

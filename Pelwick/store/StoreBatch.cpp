@@ -57,16 +57,7 @@ void FlasherStore::resetBatchSession() {
     assign(expectedChecksumLabel_, emptyChecksumLabel);
     assign(wizard_, WizardState{});
     assign(firmwareAssessment_, std::nullopt);
-    assign(lastError_, std::nullopt);
-    assign(successMessage_, std::nullopt);
-    assign(progress_, std::nullopt);
-    assign(progressCaption_, std::nullopt);
-    assign(flashPageHeader_, std::nullopt);
-    assign(flashPageLines_, std::vector<std::string>{});
-    assign(identity_, std::nullopt);
-    assign(portPath_, std::nullopt);
-    assign(sambaVersion_, std::nullopt);
-    demoConnectAfter_.reset();
+    clearSessionResults();
     disconnect();
 }
 

@@ -145,15 +145,7 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
     buttons->addWidget(next_);
     buttons->addWidget(retry_);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 28, 32, 20);
-    layout->setSpacing(14);
-    layout->addWidget(header_);
-    auto* separator = new Separator(this);
-    layout->addWidget(separator);
-    layout->addWidget(scrollAreaFor(content, this), 1);
-    layout->addLayout(buttons);
-    layout->addWidget(new FooterLine(this));
+    layOutPage(header_, content, buttons);
 
     connect(chooseFirmware_, &QPushButton::clicked, this, [this] { store_.chooseFirmware(); });
     backupPicker_->onPick([this](int index) {

@@ -41,15 +41,7 @@ ProbeScreen::ProbeScreen(FlasherStore& store, std::function<void()> quit, QWidge
     buttons->addStretch(1);
     buttons->addWidget(quit_);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 28, 32, 20);
-    layout->setSpacing(14);
-    layout->addWidget(header_);
-    auto* separator = new Separator(this);
-    layout->addWidget(separator);
-    layout->addWidget(scrollAreaFor(content, this), 1);
-    layout->addLayout(buttons);
-    layout->addWidget(new FooterLine(this));
+    layOutPage(header_, content, buttons);
 
     connect(back_, &QPushButton::clicked, this, [this] { store_.returnToWelcome(); });
     connect(quit_, &QPushButton::clicked, this, [this] {

@@ -1,6 +1,11 @@
 #include "ui/screens/Screen.h"
 
+#include "ui/widgets/ScreenHeader.h"
+#include "ui/widgets/Separator.h"
+
+#include <QHBoxLayout>
 #include <QScrollArea>
+#include <QVBoxLayout>
 
 namespace pelwick {
 
@@ -15,6 +20,17 @@ QScrollArea* Screen::scrollAreaFor(QWidget* content, QWidget* parent) {
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
     return area;
+}
+
+void Screen::layOutPage(QWidget* header, QWidget* content, QHBoxLayout* buttons) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 28, 32, 20);
+    layout->setSpacing(14);
+    layout->addWidget(header);
+    layout->addWidget(new Separator(this));
+    layout->addWidget(scrollAreaFor(content, this), 1);
+    layout->addLayout(buttons);
+    layout->addWidget(new FooterLine(this));
 }
 
 } // namespace pelwick

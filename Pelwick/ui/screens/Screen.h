@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QHBoxLayout;
 class QPushButton;
 class QScrollArea;
 
@@ -21,6 +22,8 @@ public:
 protected:
     /// A vertical scroll area without frame whose content follows the viewport's width.
     static QScrollArea* scrollAreaFor(QWidget* content, QWidget* parent);
+    /// The page layout of a screen: header, separator, scrolling content, button row, footer.
+    void layOutPage(QWidget* header, QWidget* content, QHBoxLayout* buttons);
 
     FlasherStore& store_;
 };
