@@ -274,15 +274,20 @@ void FlasherStore::clearCurrentFirmware() {
     assign(backupSkipped_, false);
     assign(backupFileName_, std::nullopt);
     editWizard([](WizardState& w) { w.backupResolved = false; });
-    if (firmwareURL_) {
-        try {
-            const Bytes bytes = readWholeFile(*firmwareURL_);
-            assign(firmwareAssessment_,
-                   FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(bytes),
-                                          backupAssessment_));
-        } catch (...) {
-            // An unreadable file keeps its earlier verdict.
-        }
+    reassessFirmwareFile();
+}
+
+void FlasherStore::reassessFirmwareFile() {
+    if (!firmwareURL_) {
+        return;
+    }
+    try {
+        const Bytes bytes = readWholeFile(*firmwareURL_);
+        assign(firmwareAssessment_,
+               FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(bytes),
+                                      backupAssessment_));
+    } catch (...) {
+        // An unreadable file keeps its earlier verdict.
     }
 }
 

@@ -139,6 +139,9 @@ public:
     void markDemoCompleted();
     void resetWizardForNewSession();
     void clearCurrentFirmware();
+    /// Compares the chosen firmware file with the backup's checksum again, after the backup
+    /// changed.
+    void reassessFirmwareFile();
 
     // ---- Busy and progress --------------------------------------------------------------------
     void beginBusy(const std::string& statusText, const std::optional<std::string>& caption);
@@ -254,6 +257,9 @@ private:
     bool deviceAttemptInFlight() const { return deviceWaits_ > 0; }
     /// The pass that started with `epoch` may no longer change the store.
     bool passIsStale(std::uint64_t epoch) const { return epoch != flasherEpoch_ || wizard_.isBusy; }
+    /// Without a cable the connection is dropped and the status waits for one; without a
+    /// connection one is tried; a connection that stops answering is dropped and tried again.
+    void checkCablesAndConnection(bool forBatch, const std::function<void()>& finish);
     void connectForPass(std::vector<SerialPort> cables, std::vector<SerialPort> modems,
                         std::function<void()> done);
     void connectForBatchPass(std::vector<SerialPort> cables, std::vector<SerialPort> modems,

@@ -151,33 +151,7 @@ void FlasherStore::refreshBatchConnection(std::function<void()> done) {
         finish();
         return;
     }
-    CableListing listing = listCables(flasher_);
-    if (listing.cables.empty()) {
-        if (client_) {
-            disconnect();
-        }
-        assign(status_, waitingForCable);
-        assign(portPath_, std::nullopt);
-        finish();
-        return;
-    }
-    if (!client_) {
-        connectForBatchPass(std::move(listing.cables), std::move(listing.modems), finish);
-        return;
-    }
-    const std::uint64_t epoch = flasherEpoch_;
-    probePing(client_, [weak = weakSelf(), epoch, listing, finish](bool answered) {
-        auto store = weak.lock();
-        if (!store) {
-            return;
-        }
-        if (answered || store->passIsStale(epoch) || store->batchUnitWorkTask_) {
-            finish();
-            return;
-        }
-        store->disconnect();
-        store->connectForBatchPass(listing.cables, listing.modems, finish);
-    });
+    checkCablesAndConnection(true, finish);
 }
 
 void FlasherStore::connectForBatchPass(std::vector<SerialPort> cables,

@@ -77,11 +77,30 @@ void FlasherStore::refreshConnection(std::function<void()> done) {
         finish();
         return;
     }
+    checkCablesAndConnection(false, finish);
+}
+
+void FlasherStore::checkCablesAndConnection(bool forBatch, const std::function<void()>& finish) {
+    // A dropped connection takes the chip's verdict with it, except in a batch, whose screen
+    // shows units rather than the chip.
+    const auto dropConnection = [forBatch](FlasherStore& store) {
+        store.disconnect();
+        if (!forBatch) {
+            store.editWizard([](WizardState& w) { w.identitySupported = false; });
+        }
+    };
+    const auto connect = [forBatch](FlasherStore& store, std::vector<SerialPort> cables,
+                                    std::vector<SerialPort> modems, std::function<void()> done) {
+        if (forBatch) {
+            store.connectForBatchPass(std::move(cables), std::move(modems), std::move(done));
+        } else {
+            store.connectForPass(std::move(cables), std::move(modems), std::move(done));
+        }
+    };
     CableListing listing = listCables(flasher_);
     if (listing.cables.empty()) {
         if (client_) {
-            disconnect();
-            editWizard([](WizardState& w) { w.identitySupported = false; });
+            dropConnection(*this);
         }
         assign(status_, waitingForCable);
         assign(portPath_, std::nullopt);
@@ -89,23 +108,24 @@ void FlasherStore::refreshConnection(std::function<void()> done) {
         return;
     }
     if (!client_) {
-        connectForPass(std::move(listing.cables), std::move(listing.modems), finish);
+        connect(*this, std::move(listing.cables), std::move(listing.modems), finish);
         return;
     }
     const std::uint64_t epoch = flasherEpoch_;
-    probePing(client_, [weak = weakSelf(), epoch, listing, finish](bool answered) {
-        auto store = weak.lock();
-        if (!store) {
-            return;
-        }
-        if (answered || store->passIsStale(epoch)) {
-            finish();
-            return;
-        }
-        store->disconnect();
-        store->editWizard([](WizardState& w) { w.identitySupported = false; });
-        store->connectForPass(listing.cables, listing.modems, finish);
-    });
+    probePing(client_,
+              [weak = weakSelf(), epoch, listing, finish, dropConnection, connect](bool answered) {
+                  auto store = weak.lock();
+                  if (!store) {
+                      return;
+                  }
+                  // A batch unit that started meanwhile owns the connection now.
+                  if (answered || store->passIsStale(epoch) || store->batchUnitWorkTask_) {
+                      finish();
+                      return;
+                  }
+                  dropConnection(*store);
+                  connect(*store, listing.cables, listing.modems, finish);
+              });
 }
 
 void FlasherStore::connectForPass(std::vector<SerialPort> cables, std::vector<SerialPort> modems,

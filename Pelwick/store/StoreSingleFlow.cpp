@@ -103,16 +103,7 @@ void FlasherStore::finishCheckSuccess(Bytes data) {
     const auto displayed = VoyagerFirmwareChecksum::displayedValue(data);
     assign(currentFirmware_, std::move(data));
     assign(backupAssessment_, BackupChecksumAssessment(displayed));
-    if (firmwareURL_) {
-        try {
-            const Bytes bytes = readWholeFile(*firmwareURL_);
-            assign(firmwareAssessment_,
-                   FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(bytes),
-                                          backupAssessment_));
-        } catch (...) {
-            // An unreadable file keeps its earlier verdict.
-        }
-    }
+    reassessFirmwareFile();
 }
 
 // ---- Backup ----------------------------------------------------------------------------------
