@@ -45,4 +45,22 @@ private:
     Key key_;
 };
 
+/// A benchmark program's main: runs what the command line selects, then hands the medians and the
+/// fastest times, each with its label, to `summarise`.
+inline int runAndSummarise(
+    int argc, char** argv, AggregateReporter::Key key,
+    const std::function<void(const char* label, const std::map<std::string, double>& times)>&
+        summarise) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    AggregateReporter reporter(std::move(key));
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    summarise("median", reporter.medians);
+    summarise("fastest", reporter.minimums);
+    benchmark::Shutdown();
+    return 0;
+}
+
 } // namespace pelwick

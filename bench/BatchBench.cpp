@@ -109,15 +109,7 @@ void printRatios(const char* label, const std::map<std::string, double>& times) 
 } // namespace pelwick
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    pelwick::AggregateReporter reporter(
-        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.args; });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    pelwick::printRatios("median", reporter.medians);
-    pelwick::printRatios("fastest", reporter.minimums);
-    benchmark::Shutdown();
-    return 0;
+    return pelwick::runAndSummarise(
+        argc, argv, [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.args; },
+        pelwick::printRatios);
 }

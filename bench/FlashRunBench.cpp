@@ -224,15 +224,8 @@ void printRatio(const char* label, const std::map<std::string, double>& times) {
 } // namespace pelwick
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    pelwick::AggregateReporter reporter(
-        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.function_name; });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    pelwick::printRatio("median", reporter.medians);
-    pelwick::printRatio("fastest", reporter.minimums);
-    benchmark::Shutdown();
-    return 0;
+    return pelwick::runAndSummarise(
+        argc, argv,
+        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.function_name; },
+        pelwick::printRatio);
 }

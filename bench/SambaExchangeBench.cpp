@@ -49,24 +49,11 @@ void throughSambaClient(benchmark::State& state, const PseudoTerminalServer* ser
     client.close();
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+// Moves every byte with blocking read() or write() calls, as a minimal client would.
+template <typename Byte, typename SystemCall>
+bool transferAll(SystemCall call, int fd, Byte* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
+        const ssize_t n = call(fd, data, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -82,7 +69,8 @@ bool readAll(int fd, std::uint8_t* data, std::size_t size) {
 bool bareExchange(int fd) {
     static const char command[] = "w400E0740,4#";
     std::uint8_t reply[4];
-    if (!writeAll(fd, command, sizeof command - 1) || !readAll(fd, reply, sizeof reply)) {
+    if (!transferAll(::write, fd, command, sizeof command - 1) ||
+        !transferAll(::read, fd, reply, sizeof reply)) {
         return false;
     }
     return (reply[0] | reply[1] << 8 | reply[2] << 16 |

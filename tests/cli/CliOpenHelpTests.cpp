@@ -1,6 +1,7 @@
 #include "CliProcess.h"
 
 #include "device/POSIXSerialLink.h"
+#include "support/AsNobody.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pelwick::testing {
@@ -23,35 +23,15 @@ std::optional<std::pair<int, std::string>> runAsOrdinaryUser(const std::vector<s
         const CliRun run = runCli(args);
         return std::pair(run.status, run.err);
     }
-    int channel[2];
-    if (::pipe(channel) != 0) {
-        return std::nullopt;
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(2);
-        }
+    const auto report = asNobody([&] {
         const CliRun run = runCli(args);
-        const std::string report = std::to_string(run.status) + "\n" + run.err;
-        [[maybe_unused]] const auto n = ::write(channel[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string report;
-    char buffer[1024];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
-        report.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return std::to_string(run.status) + "\n" + run.err;
+    });
+    if (!report) {
         return std::nullopt;
     }
-    const auto line = report.find('\n');
-    return std::pair(std::stoi(report.substr(0, line)), report.substr(line + 1));
+    const auto line = report->find('\n');
+    return std::pair(std::stoi(report->substr(0, line)), report->substr(line + 1));
 }
 
 TEST(CliOpenHelp, APortThatCannotBeOpenedGetsOneLineOfHelpUnderTheError) {

@@ -1,5 +1,6 @@
 #include "device/POSIXSerialLink.h"
 #include "device/FlasherError.h"
+#include "support/AsNobody.h"
 #include "support/PseudoTerminal.h"
 #include "util/Clock.h"
 
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -180,30 +180,23 @@ TEST(POSIXSerialLink, HoldsThePortExclusively) {
     // As root, CAP_SYS_ADMIN overrides the exclusive hold, so check it as an ordinary user.
     ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0666), 0);
     auto outcomeAsNobody = [&] {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                ::_exit(2);
-            }
+        return testing::asNobody([&]() -> std::string {
             try {
                 POSIXSerialLink second(pty.slavePath(), 115200);
-                ::_exit(1);
+                return "opened";
             } catch (const FlasherError&) {
-                ::_exit(POSIXSerialLink::lastOpenErrno() == EBUSY ? 0 : 3);
+                return POSIXSerialLink::lastOpenErrno() == EBUSY ? "busy" : "refused";
             }
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        });
     };
-    const int held = outcomeAsNobody();
-    if (held == 2) {
+    const auto held = outcomeAsNobody();
+    if (!held) {
         GTEST_SKIP() << "cannot drop root privileges here";
     }
-    EXPECT_EQ(held, 0) << "another user opened a port that is held";
+    EXPECT_EQ(*held, "busy") << "another user opened a port that is held";
     // Closing releases the hold.
     first.reset();
-    EXPECT_EQ(outcomeAsNobody(), 1);
+    EXPECT_EQ(outcomeAsNobody(), "opened");
     // Root itself is not kept out.
     first = std::make_unique<POSIXSerialLink>(pty.slavePath(), 115200);
     EXPECT_NO_THROW(POSIXSerialLink(pty.slavePath(), 115200));

@@ -1,6 +1,7 @@
 #include "device/SerialOpenHelp.h"
 #include "device/FlasherError.h"
 #include "device/POSIXSerialLink.h"
+#include "support/AsNobody.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 
@@ -10,7 +11,6 @@
 #include <functional>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pelwick {
@@ -19,8 +19,6 @@ namespace {
 using testing::PseudoTerminal;
 using testing::TempDir;
 
-constexpr uid_t nobody = 65534;
-constexpr gid_t nogroup = 65534;
 const std::string udevRule = "/usr/lib/udev/rules.d/60-pelwick.rules";
 
 /// What a process saw when it tried to open a port.
@@ -47,46 +45,25 @@ OpenAttempt attemptOpen(const std::string& path) {
     return attempt;
 }
 
-/// Runs `attempt` in a child process as the user nobody with the given supplementary groups
-/// (root overrides file permissions and exclusive opens, so a test run by root needs this). The
-/// child's answer comes back through a pipe.
+/// `attempt` run as the user nobody with the given supplementary groups; `ran` is false when the
+/// privileges could not be dropped.
 OpenAttempt asNobody(const std::vector<gid_t>& groups,
                      const std::function<OpenAttempt()>& attempt) {
-    int channel[2];
-    if (::pipe(channel) != 0) {
-        return {};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(nogroup) != 0 ||
-            ::setuid(nobody) != 0) {
-            ::_exit(2);
-        }
-        const OpenAttempt seen = attempt();
-        const std::string report =
-            std::to_string(seen.openErrno) + "\n" + seen.description + "\n" + seen.help;
-        [[maybe_unused]] const auto written = ::write(channel[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
-        report.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const auto report = testing::asNobody(
+        [&] {
+            const OpenAttempt seen = attempt();
+            return std::to_string(seen.openErrno) + "\n" + seen.description + "\n" + seen.help;
+        },
+        groups);
+    if (!report) {
         return {};
     }
     OpenAttempt seen{true, 0, "", ""};
-    const auto first = report.find('\n');
-    const auto second = report.find('\n', first + 1);
-    seen.openErrno = std::stoi(report.substr(0, first));
-    seen.description = report.substr(first + 1, second - first - 1);
-    seen.help = report.substr(second + 1);
+    const auto first = report->find('\n');
+    const auto second = report->find('\n', first + 1);
+    seen.openErrno = std::stoi(report->substr(0, first));
+    seen.description = report->substr(first + 1, second - first - 1);
+    seen.help = report->substr(second + 1);
     return seen;
 }
 
