@@ -6,6 +6,7 @@
 
 #include "flasher/Flasher.h"
 #include "sim/SimulatedCalculatorTransport.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "util/FileIO.h"
 
@@ -16,7 +17,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pelwick::testing {
@@ -59,29 +59,14 @@ public:
         if (mounted_) {
             return body();
         }
-        int channel[2];
-        if (::pipe(channel) != 0) {
-            return "pipe failed";
-        }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(channel[0]);
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{64 * 1024, 64 * 1024};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            const std::string answer = body();
-            [[maybe_unused]] const auto n = ::write(channel[1], answer.data(), answer.size());
-            ::_exit(0);
-        }
-        ::close(channel[1]);
-        std::string answer;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
-            answer.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(channel[0]);
-        ::waitpid(child, nullptr, 0);
-        return answer;
+        return inChildProcess(
+                   [] {
+                       std::signal(SIGXFSZ, SIG_IGN);
+                       const rlimit limit{64 * 1024, 64 * 1024};
+                       return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+                   },
+                   body)
+            .value_or("the file size limit could not be set");
     }
 
     /// The names in the folder, sorted.

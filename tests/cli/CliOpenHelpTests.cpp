@@ -1,7 +1,7 @@
 #include "CliProcess.h"
 
 #include "device/POSIXSerialLink.h"
-#include "support/AsNobody.h"
+#include "support/ChildProcess.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,6 @@
 #include "device/POSIXSerialLink.h"
 #include "device/FlasherError.h"
-#include "support/AsNobody.h"
+#include "support/ChildProcess.h"
 #include "support/PseudoTerminal.h"
 #include "util/Clock.h"
 

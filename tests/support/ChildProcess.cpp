@@ -1,4 +1,4 @@
-#include "support/AsNobody.h"
+#include "support/ChildProcess.h"
 
 #include <grp.h>
 #include <sys/wait.h>
@@ -6,13 +6,8 @@
 
 namespace pelwick::testing {
 
-namespace {
-constexpr uid_t nobody = 65534;
-constexpr gid_t nogroup = 65534;
-} // namespace
-
-std::optional<std::string> asNobody(const std::function<std::string()>& work,
-                                    const std::vector<gid_t>& groups) {
+std::optional<std::string> inChildProcess(const std::function<bool()>& prepare,
+                                          const std::function<std::string()>& work) {
     int channel[2];
     if (::pipe(channel) != 0) {
         return std::nullopt;
@@ -20,8 +15,7 @@ std::optional<std::string> asNobody(const std::function<std::string()>& work,
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);
-        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(nogroup) != 0 ||
-            ::setuid(nobody) != 0) {
+        if (!prepare()) {
             ::_exit(2);
         }
         const std::string report = work();
@@ -30,7 +24,7 @@ std::optional<std::string> asNobody(const std::function<std::string()>& work,
     }
     ::close(channel[1]);
     std::string report;
-    char buffer[1024];
+    char buffer[4096];
     for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
         report.append(buffer, static_cast<std::size_t>(n));
     }
@@ -41,6 +35,18 @@ std::optional<std::string> asNobody(const std::function<std::string()>& work,
         return std::nullopt;
     }
     return report;
+}
+
+std::optional<std::string> asNobody(const std::function<std::string()>& work,
+                                    const std::vector<gid_t>& groups) {
+    constexpr uid_t nobody = 65534;
+    constexpr gid_t nogroup = 65534;
+    return inChildProcess(
+        [&] {
+            return ::setgroups(groups.size(), groups.data()) == 0 && ::setgid(nogroup) == 0 &&
+                   ::setuid(nobody) == 0;
+        },
+        work);
 }
 
 } // namespace pelwick::testing
