@@ -68,22 +68,12 @@ TEST(CliPorts, ListsCablesInConnectionOrderThenTheRest) {
     const CliRun run = runCli({"--device-dir", folder.path().string(), "ports"});
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string dir = folder.path().string() + "/";
-    std::vector<std::string> rows;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        std::string squeezed;
-        std::istringstream words(line);
-        for (std::string word; words >> word;) {
-            squeezed += (squeezed.empty() ? "" : " ") + word;
-        }
-        rows.push_back(squeezed);
-    }
     const std::vector<std::string> expected{
         "PORT CABLE RANK TRIED",   dir + "ttyACM0 yes 0 yes",
         dir + "ttyACM1 yes 0 yes", dir + "cu.usbserial-A1 yes 1 no",
         dir + "ttyUSB0 yes 1 no",  dir + "cu.Bluetooth-Incoming-Port no 2 no",
     };
-    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(squeezedLines(run.out), expected);
 }
 
 TEST(CliChecksum, ShowsTheTestMenuValueAndTheVerdictForEachFile) {

@@ -19,21 +19,6 @@ struct SysfsRootOverride {
     ~SysfsRootOverride() { ::unsetenv("PELWICK_SYSFS_ROOT"); }
 };
 
-/// Each output line with its runs of blanks squeezed to one.
-std::vector<std::string> squeezedLines(const std::string& text) {
-    std::vector<std::string> rows;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::string squeezed;
-        std::istringstream words(line);
-        for (std::string word; words >> word;) {
-            squeezed += (squeezed.empty() ? "" : " ") + word;
-        }
-        rows.push_back(squeezed);
-    }
-    return rows;
-}
-
 TEST(CliPorts, ShowsUsbIdentitiesAndPutsTheSambaMonitorFirst) {
     TempDir folder;
     std::filesystem::create_directories(folder / "dev");

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +78,20 @@ int collect(pid_t pid, int out, int err, std::string& outText, std::string& errT
 }
 
 } // namespace
+
+std::vector<std::string> squeezedLines(const std::string& text) {
+    std::vector<std::string> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::string squeezed;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            squeezed += (squeezed.empty() ? "" : " ") + word;
+        }
+        rows.push_back(squeezed);
+    }
+    return rows;
+}
 
 CliRun runCli(const std::vector<std::string>& args, const CliRunOptions& options) {
     int outPipe[2];

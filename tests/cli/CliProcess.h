@@ -26,6 +26,9 @@ struct CliRun {
 /// Runs the built pelwick-cli with `args` and waits for it (killed after 60 s).
 CliRun runCli(const std::vector<std::string>& args, const CliRunOptions& options = {});
 
+/// Each line of `text` with its runs of blanks squeezed to one, for comparing column output.
+std::vector<std::string> squeezedLines(const std::string& text);
+
 /// A pelwick-cli child left running (the simulate command, or a backup to interrupt), with its
 /// standard output and error on pipes.
 class BackgroundCli {

@@ -5,6 +5,7 @@
 #include "samba/SambaClient.h"
 #include "sim/SimulatedCalculatorTransport.h"
 #include "support/FaultInjectingTransport.h"
+#include "support/FlasherErrorOf.h"
 #include "support/RecordingTransport.h"
 
 #include <gtest/gtest.h>
@@ -27,15 +28,7 @@ struct Link {
     SambaClient client{std::make_unique<SharedTransport>(faults)};
 };
 
-template <typename Call> FlasherError flasherErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::notConnected();
-}
+using testing::flasherErrorOf;
 
 TEST(FaultInjectingTransport, RepliesCanBeCutShortOrChanged) {
     Link cut;

@@ -3,6 +3,7 @@
 #include "device/FlasherError.h"
 #include "flash/ObservedCalculator.h"
 #include "support/FaultInjectingTransport.h"
+#include "support/FlasherErrorOf.h"
 #include "support/TempDir.h"
 #include "util/FileIO.h"
 
@@ -24,15 +25,7 @@ using Step = std::pair<double, FlashProgressPhase>;
 const std::string kLeaveCable = ". Leave the cable plugged in. If Status is not Connected, hold "
                                 "ERASE, press RESET, then release ERASE.";
 
-template <typename Call> FlasherError flasherErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::notConnected();
-}
+using testing::flasherErrorOf;
 
 std::vector<Step> readSteps(Phase phase) {
     std::vector<Step> steps;
