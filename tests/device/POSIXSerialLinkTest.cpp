@@ -1,6 +1,7 @@
 #include "device/POSIXSerialLink.h"
 #include "device/FlasherError.h"
 #include "support/ChildProcess.h"
+#include "support/FlasherErrorOf.h"
 #include "support/PseudoTerminal.h"
 #include "util/Clock.h"
 
@@ -15,6 +16,7 @@
 namespace pelwick {
 namespace {
 
+using testing::flasherErrorOf;
 using testing::PseudoTerminal;
 
 Bytes bytes(const std::string& text) {
@@ -23,16 +25,6 @@ Bytes bytes(const std::string& text) {
 
 double secondsSince(MonotonicClock::time_point start) {
     return std::chrono::duration<double>(MonotonicClock::now() - start).count();
-}
-
-template <typename Operation> FlasherError failureOf(Operation&& operation) {
-    try {
-        operation();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::verifyMismatch();
 }
 
 TEST(POSIXSerialLink, ConfiguresARawLineAt115200) {
@@ -95,7 +87,7 @@ TEST(POSIXSerialLink, SilentPeerTimesOutWhenDueAndKeepsNothingBack) {
     POSIXSerialLink link(pty.slavePath(), 115200);
     pty.write(bytes("ab"));
     const auto start = MonotonicClock::now();
-    EXPECT_EQ(failureOf([&] { link.readExactly(4, 1.0); }), FlasherError::sambaTimeout(""));
+    EXPECT_EQ(flasherErrorOf([&] { link.readExactly(4, 1.0); }), FlasherError::sambaTimeout(""));
     const double elapsed = secondsSince(start);
     EXPECT_GT(elapsed, 0.95);
     EXPECT_LT(elapsed, 1.5);
@@ -120,11 +112,13 @@ TEST(POSIXSerialLink, PeerHangingUpIsACableGoneNeverATimeout) {
             pty.closeMaster();
         });
         const auto start = MonotonicClock::now();
-        EXPECT_EQ(failureOf([&] { link.readExactly(4, 3.0); }), FlasherError::serialPortClosed());
+        EXPECT_EQ(flasherErrorOf([&] { link.readExactly(4, 3.0); }),
+                  FlasherError::serialPortClosed());
         EXPECT_LT(secondsSince(start), 1.0);
         peer.join();
-        EXPECT_EQ(failureOf([&] { link.read(64, 0.5); }), FlasherError::serialPortClosed());
-        EXPECT_EQ(failureOf([&] { link.write(bytes("V#")); }), FlasherError::serialPortClosed());
+        EXPECT_EQ(flasherErrorOf([&] { link.read(64, 0.5); }), FlasherError::serialPortClosed());
+        EXPECT_EQ(flasherErrorOf([&] { link.write(bytes("V#")); }),
+                  FlasherError::serialPortClosed());
     }
     {
         // The peer vanishes in the middle of a reply.
@@ -138,7 +132,7 @@ TEST(POSIXSerialLink, PeerHangingUpIsACableGoneNeverATimeout) {
             pty.closeMaster();
         });
         const auto start = MonotonicClock::now();
-        EXPECT_EQ(failureOf([&] { link.readExactly(4096, 3.0); }),
+        EXPECT_EQ(flasherErrorOf([&] { link.readExactly(4096, 3.0); }),
                   FlasherError::serialPortClosed());
         EXPECT_LT(secondsSince(start), 1.0);
         peer.join();
@@ -150,21 +144,22 @@ TEST(POSIXSerialLink, ClosedLinkAndMissingPortFailWithTheirOwnErrors) {
     POSIXSerialLink link(pty.slavePath(), 115200);
     link.close();
     link.close();
-    EXPECT_EQ(failureOf([&] { link.read(64, 0.1); }), FlasherError::notConnected());
-    EXPECT_EQ(failureOf([&] { link.readExactly(4, 0.1); }), FlasherError::notConnected());
-    const FlasherError writeError = failureOf([&] { link.write(bytes("V#")); });
+    EXPECT_EQ(flasherErrorOf([&] { link.read(64, 0.1); }), FlasherError::notConnected());
+    EXPECT_EQ(flasherErrorOf([&] { link.readExactly(4, 0.1); }), FlasherError::notConnected());
+    const FlasherError writeError = flasherErrorOf([&] { link.write(bytes("V#")); });
     EXPECT_EQ(writeError, FlasherError::sambaProtocol("serial write failed (errno 9)"));
     EXPECT_EQ(writeError.errorDescription(),
               "SAM-BA protocol error: serial write failed (errno 9)");
 
     const std::string missing = "/dev/pelwick-no-such-port";
-    const FlasherError openError = failureOf([&] { POSIXSerialLink absent(missing, 115200); });
+    const FlasherError openError = flasherErrorOf([&] { POSIXSerialLink absent(missing, 115200); });
     EXPECT_EQ(openError, FlasherError::serialOpenFailed(missing));
     EXPECT_EQ(openError.errorDescription(), "Could not open serial port " + missing + ".");
     EXPECT_EQ(POSIXSerialLink::lastOpenErrno(), ENOENT);
 
     // A file that is not a terminal opens but cannot take line settings.
-    const FlasherError notTerminal = failureOf([] { POSIXSerialLink file("/dev/null", 115200); });
+    const FlasherError notTerminal =
+        flasherErrorOf([] { POSIXSerialLink file("/dev/null", 115200); });
     EXPECT_EQ(notTerminal, FlasherError::serialOpenFailed("/dev/null"));
 }
 
@@ -172,7 +167,7 @@ TEST(POSIXSerialLink, HoldsThePortExclusively) {
     PseudoTerminal pty;
     auto first = std::make_unique<POSIXSerialLink>(pty.slavePath(), 115200);
     if (::geteuid() != 0) {
-        EXPECT_EQ(failureOf([&] { POSIXSerialLink second(pty.slavePath(), 115200); }),
+        EXPECT_EQ(flasherErrorOf([&] { POSIXSerialLink second(pty.slavePath(), 115200); }),
                   FlasherError::serialOpenFailed(pty.slavePath()));
         EXPECT_EQ(POSIXSerialLink::lastOpenErrno(), EBUSY);
         return;

@@ -3,6 +3,7 @@
 #include "device/FlasherError.h"
 #include "sim/PseudoTerminalServer.h"
 #include "sim/SimulatedCalculatorTransport.h"
+#include "support/FlasherErrorOf.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 
@@ -15,6 +16,7 @@ namespace pelwick {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::flasherErrorOf;
 using testing::ScriptedTransport;
 using testing::TempDir;
 
@@ -77,22 +79,12 @@ std::shared_ptr<ScriptedTransport> emptyVersionMonitor() {
     return monitor;
 }
 
-template <typename Operation> FlasherError failureOf(Operation&& operation) {
-    try {
-        operation();
-    } catch (const FlasherError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "expected a FlasherError";
-    return FlasherError::verifyMismatch();
-}
-
 TEST(FlasherConnect, TriesOnlyModemPorts) {
     Bench bench;
-    EXPECT_EQ(failureOf([&] { bench.flasher({}).connect(1.0); }),
+    EXPECT_EQ(flasherErrorOf([&] { bench.flasher({}).connect(1.0); }),
               FlasherError::noProgrammingCable());
     const Flasher adapters = bench.flasher({"/dev/cu.usbserial-1420", "/dev/ttyUSB0"});
-    EXPECT_EQ(failureOf([&] { adapters.connect(1.0); }), FlasherError::noProgrammingCable());
+    EXPECT_EQ(flasherErrorOf([&] { adapters.connect(1.0); }), FlasherError::noProgrammingCable());
     EXPECT_TRUE(bench.opened.empty());
     // The adapters still count as cables for the listing.
     EXPECT_EQ(adapters.requireProgrammingCable().path, "/dev/cu.usbserial-1420");
@@ -129,7 +121,7 @@ TEST(FlasherConnect, GoesOnToTheNextPortAndReportsTheLastFailure) {
         Bench bench;
         bench.transports["/dev/ttyACM0"] = std::make_shared<ScriptedTransport>();
         bench.transports["/dev/ttyACM1"] = std::make_shared<ScriptedTransport>();
-        EXPECT_EQ(failureOf([&] {
+        EXPECT_EQ(flasherErrorOf([&] {
                       bench.flasher({"/dev/ttyACM0", "/dev/ttyACM1"}).connect(0.1);
                   }),
                   FlasherError::sambaTimeout(""));
@@ -143,7 +135,7 @@ TEST(FlasherConnect, GoesOnToTheNextPortAndReportsTheLastFailure) {
         Bench bench;
         bench.transports["/dev/ttyACM0"] = std::make_shared<ScriptedTransport>();
         bench.transports["/dev/ttyACM1"] = emptyVersionMonitor();
-        EXPECT_EQ(failureOf([&] {
+        EXPECT_EQ(flasherErrorOf([&] {
                       bench.flasher({"/dev/ttyACM0", "/dev/ttyACM1"}).connect(0.1);
                   }),
                   FlasherError::sambaProtocol("empty version string"));
@@ -236,7 +228,7 @@ TEST(FlasherConnect, RealCableConfigurationOverAPseudoTerminal) {
 
     TempDir dev;
     const Flasher cable = Flasher::realCable(dev.path());
-    EXPECT_EQ(failureOf([&] { cable.connect(3.0); }), FlasherError::noProgrammingCable());
+    EXPECT_EQ(flasherErrorOf([&] { cable.connect(3.0); }), FlasherError::noProgrammingCable());
     std::filesystem::create_symlink(server.slavePath(), dev / "ttyACM0");
     dev.write("ttyS0", {});
 
@@ -253,12 +245,12 @@ TEST(FlasherConnect, RealCableConfigurationOverAPseudoTerminal) {
     // as such.
     target = cable.connect(3.0);
     EXPECT_EQ(target.client->readWord(0x4000, 3.0), 0x9090u);
-    EXPECT_EQ(failureOf([&] { target.client->read(0x4000, 4096, 3.0); }),
+    EXPECT_EQ(flasherErrorOf([&] { target.client->read(0x4000, 4096, 3.0); }),
               FlasherError::serialPortClosed());
     target.client->close();
     EXPECT_TRUE(rejected.empty());
     // The terminal is gone with the cable.
-    EXPECT_EQ(failureOf([&] { cable.connect(1.0); }),
+    EXPECT_EQ(flasherErrorOf([&] { cable.connect(1.0); }),
               FlasherError::serialOpenFailed((dev / "ttyACM0").string()));
 
     const Flasher nowhere = Flasher::realCable(dev / "absent");
