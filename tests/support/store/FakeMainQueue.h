@@ -95,10 +95,17 @@ public:
         return true;
     }
 
-    /// Moves the clock forward without running anything (FakePlatform::advance runs the timers).
-    void setElapsed(double seconds) {
+    /// Moves the clock `seconds` ahead, running the delayed jobs due by then in order, with
+    /// `settle` (which runs what is due now) before, between and after them.
+    void advance(double seconds, const std::function<void()>& settle) {
         requireMainThread();
-        elapsed_ = std::max(elapsed_, seconds);
+        const double target = elapsed_ + seconds;
+        settle();
+        while (runNextTimer(target)) {
+            settle();
+        }
+        elapsed_ = std::max(elapsed_, target);
+        settle();
     }
 
     std::size_t pendingTimers() const { return timers_.size(); }

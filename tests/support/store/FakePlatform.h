@@ -58,13 +58,7 @@ struct FakePlatform {
     }
 
     void advance(double seconds) {
-        const double target = queue->elapsed() + seconds;
-        settle();
-        while (queue->runNextTimer(target)) {
-            settle();
-        }
-        queue->setElapsed(target);
-        settle();
+        queue->advance(seconds, [this] { settle(); });
     }
 
     ~FakePlatform() { background->waitIdle(); }

@@ -90,13 +90,7 @@ public:
     }
 
     void advance(double seconds) {
-        const double target = queue->elapsed() + seconds;
-        settle();
-        while (queue->runNextTimer(target)) {
-            settle();
-        }
-        queue->setElapsed(target);
-        settle();
+        queue->advance(seconds, [this] { settle(); });
     }
 
     void pump() {
