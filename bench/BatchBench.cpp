@@ -47,7 +47,8 @@ void BM_ParallelBatch(benchmark::State& state) {
     const bool backups = state.range(1) != 0;
     ServedCalculators served(units, static_cast<double>(state.range(2)) / 1e6);
     testing::TempDir work;
-    const auto firmware = work.write("image.bin", testing::patternImage(2024));
+    const FirmwareImage firmware =
+        FirmwareImage::load(work.write("image.bin", testing::patternImage(2024)), true);
     GlobalOptions global;
     global.deviceDirectory = served.devices.path().string();
     global.settle = 0;

@@ -44,7 +44,7 @@ using testing::RecordingTransport;
 
 // Connect, back up to a file, then flash with verify over the same connection, as the session
 // controller does it.
-void backupFlashVerify(const Flasher& flasher, const std::filesystem::path& firmware,
+void backupFlashVerify(const Flasher& flasher, const FirmwareImage& firmware,
                        const std::filesystem::path& backup) {
     const ConnectedTarget target = flasher.connect(3.0);
     try {
@@ -80,7 +80,8 @@ struct ServedCalculator {
 
 struct Firmware {
     testing::TempDir dir;
-    std::filesystem::path image = dir.write("image.bin", testing::patternImage(2024));
+    FirmwareImage image{dir.write("image.bin", testing::patternImage(2024)),
+                        testing::patternImage(2024)};
     std::filesystem::path backup = dir / "backup.bin";
 };
 

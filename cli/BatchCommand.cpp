@@ -90,7 +90,7 @@ int runBatchCommand(const GlobalOptions& global, const BatchOptions& options, Co
     }
 
     BatchRun::Settings settings;
-    settings.firmware = options.file;
+    settings.firmware = image;
     settings.backupFolder = backupFolder;
     settings.sessionStamp = batchSessionStamp(std::chrono::system_clock::now(), backupFolder);
     settings.parallel = options.parallel;

@@ -3,6 +3,7 @@
 #include "BatchSummary.h"
 #include "CommandLine.h"
 #include "device/SerialPort.h"
+#include "flash/FlashLayout.h"
 
 #include <condition_variable>
 #include <filesystem>
@@ -29,7 +30,8 @@ class SimulatedCalculatorTransport;
 class BatchRun {
 public:
     struct Settings {
-        std::filesystem::path firmware;
+        /// The image every unit gets, loaded once before the batch starts.
+        FirmwareImage firmware;
         /// Where each unit's firmware is saved before it is flashed; none: no backups.
         std::optional<std::filesystem::path> backupFolder;
         /// Names the backups with the unit numbers (BatchBackupNaming).

@@ -85,6 +85,7 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     const Bytes image = demoImage();
     const std::filesystem::path imageFile = folder / "pelwick-demo-image.bin";
     writeFileAtomically(imageFile, image);
+    const FirmwareImage loaded{imageFile, image};
     out << "   " << imageFile.string() << " (" << image.size()
         << " bytes): a demo pattern, not calculator firmware.\n";
     out << "   " << VoyagerFirmwareChecksum::firmwareFileAssessment(image, backup, false).message()
@@ -94,7 +95,7 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     const auto started = MonotonicClock::now();
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
-        session.flasher().write(imageFile, FlashLayout::applicationStart, target.client, true,
+        session.flasher().write(loaded, FlashLayout::applicationStart, target.client, true,
                                 display.progress(), display.pageProgress());
     }
     const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
@@ -103,7 +104,7 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     step("6. Verify it once more, as \"pelwick-cli verify\" does");
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
-        session.flasher().verify(imageFile, FlashLayout::applicationStart, target.client,
+        session.flasher().verify(loaded, FlashLayout::applicationStart, target.client,
                                  display.progress());
     }
     out << "   Verified: the calculator holds " << imageFile.string() << ".\n";

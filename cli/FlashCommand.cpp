@@ -95,7 +95,7 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
     const auto started = MonotonicClock::now();
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
-        session.flasher().write(options.file, FlashLayout::applicationStart, target.client, true,
+        session.flasher().write(image, FlashLayout::applicationStart, target.client, true,
                                 display.progress(), display.pageProgress());
     }
     const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();

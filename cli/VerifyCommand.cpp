@@ -8,12 +8,12 @@ namespace pelwick {
 
 int runVerifyCommand(const GlobalOptions& global, const VerifyOptions& options, Console& console) {
     // A missing or wrong-size file is refused before the port is touched.
-    FirmwareImage::load(options.file, true);
+    const FirmwareImage image = FirmwareImage::load(options.file, true);
     DeviceSession session(global);
     const ConnectedTarget& target = session.connectSupported();
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
-        session.flasher().verify(options.file, FlashLayout::applicationStart, target.client,
+        session.flasher().verify(image, FlashLayout::applicationStart, target.client,
                                  display.progress());
     }
     session.close();

@@ -239,7 +239,8 @@ void FlasherStore::performFlash(OperationCompletion completion) {
          fail](const std::shared_ptr<SambaClient>& client) {
             try {
                 tool.write(
-                    location, FlashLayout::applicationStart, client, true,
+                    FirmwareImage::load(location, tool.requireExactFirmwareSize),
+                    FlashLayout::applicationStart, client, true,
                     [weak, queue](double fraction, FlashProgressPhase phase) {
                         queue->post([weak, fraction, phase] {
                             if (auto store = weak.lock()) {

@@ -107,7 +107,11 @@ ConnectedTarget Flasher::connectSupported(double timeout) const {
 
 FlashPlan Flasher::planWrite(const std::filesystem::path& firmwareURL,
                              std::uint32_t address) const {
-    FirmwareImage image = FirmwareImage::load(firmwareURL, requireExactFirmwareSize);
+    return planWrite(FirmwareImage::load(firmwareURL, requireExactFirmwareSize), address);
+}
+
+FlashPlan Flasher::planWrite(FirmwareImage image, std::uint32_t address) const {
+    FirmwareImage::validate(image.data, requireExactFirmwareSize);
     if (!FlashLayout::isSafeApplicationRange(address,
                                              static_cast<std::uint32_t>(image.data.size()))) {
         throw FlasherError::writeWouldTouchBootloader(address);
@@ -121,10 +125,10 @@ FlashPlan Flasher::planWrite(const std::filesystem::path& firmwareURL,
     return FlashPlan{std::move(image), address, std::move(port)};
 }
 
-void Flasher::write(const std::filesystem::path& firmwareURL, std::uint32_t address,
+void Flasher::write(const FirmwareImage& image, std::uint32_t address,
                     std::shared_ptr<SambaClient> client, bool verify, const FlashProgress& progress,
                     const FlashPageProgress& pageProgress) const {
-    const FlashPlan plan = planWrite(firmwareURL, address);
+    const FlashPlan plan = planWrite(image, address);
     auto writeOn = [&](SambaClient& samba) {
         FlashCalw(samba, flashCommandSettleSeconds)
             .writeApplication(plan.image.data, forwarding(progress, FlashProgressPhase::writing),
@@ -141,9 +145,9 @@ void Flasher::write(const std::filesystem::path& firmwareURL, std::uint32_t addr
     closingAfter(connectSupported(3.0), writeOn);
 }
 
-void Flasher::verify(const std::filesystem::path& firmwareURL, std::uint32_t address,
+void Flasher::verify(const FirmwareImage& image, std::uint32_t address,
                      std::shared_ptr<SambaClient> client, const FlashProgress& progress) const {
-    const FlashPlan plan = planWrite(firmwareURL, address);
+    const FlashPlan plan = planWrite(image, address);
     auto verifyOn = [&](SambaClient& samba) {
         FlashCalw(samba, flashCommandSettleSeconds)
             .verifyApplication(plan.image.data,

@@ -61,13 +61,16 @@ struct Flasher {
 
     /// Loads and checks a firmware file for a write at `address`.
     FlashPlan planWrite(const std::filesystem::path& firmwareURL, std::uint32_t address) const;
+    /// Checks an image already loaded (and judged) for a write at `address`.
+    FlashPlan planWrite(FirmwareImage image, std::uint32_t address) const;
 
     /// The operations below work on `client` when given one (and leave it open) or connect by
-    /// themselves and close what they opened on every outcome.
-    void write(const std::filesystem::path& firmwareURL, std::uint32_t address,
+    /// themselves and close what they opened on every outcome. They write and compare exactly the
+    /// bytes of `image`, which the caller loaded once; the file is never read again here.
+    void write(const FirmwareImage& image, std::uint32_t address,
                std::shared_ptr<SambaClient> client, bool verify, const FlashProgress& progress = {},
                const FlashPageProgress& pageProgress = {}) const;
-    void verify(const std::filesystem::path& firmwareURL, std::uint32_t address,
+    void verify(const FirmwareImage& image, std::uint32_t address,
                 std::shared_ptr<SambaClient> client, const FlashProgress& progress = {}) const;
     Bytes readApplication(std::shared_ptr<SambaClient> client,
                           const FlashProgress& progress = {}) const;

@@ -138,8 +138,8 @@ TEST_F(EmulatedCalculatorTest, FlasherWritesAFileAndReadsItBackInWellUnderASecon
     const Bytes firmware = patternImage(9);
 
     const auto start = std::chrono::steady_clock::now();
-    flasher.write(folder.write("firmware.bin", firmware), FlashLayout::applicationStart, nullptr,
-                  true);
+    flasher.write(FirmwareImage{folder.write("firmware.bin", firmware), firmware},
+                  FlashLayout::applicationStart, nullptr, true);
     EXPECT_EQ(flasher.readApplication(nullptr), firmware);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
     EXPECT_EQ(opened, 2);

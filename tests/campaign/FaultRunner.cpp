@@ -33,7 +33,7 @@ struct CommandCounts {
 
 // Connect (refusing an unsupported chip, as every caller of connect does), back up, write every
 // page and verify, on one connection that is closed on every outcome.
-SequenceOutcome runSequence(const Flasher& flasher, const std::filesystem::path& firmware,
+SequenceOutcome runSequence(const Flasher& flasher, const FirmwareImage& firmware,
                             const FaultInjectingTransport& link, bool takeBackup,
                             CommandCounts* counts = nullptr) {
     SequenceOutcome outcome;
@@ -149,7 +149,7 @@ std::string SequenceOutcome::failureText() const {
 
 FaultRunner::FaultRunner()
     : installed_(patternImage(101)), image_(patternImage(202)),
-      firmware_(folder_.write("firmware.bin", image_)) {
+      firmware_{folder_.write("firmware.bin", image_), image_} {
     auto calculator = std::make_shared<CampaignCalculator>(installed_);
     auto recorder =
         std::make_shared<RecordingTransport>(std::shared_ptr<ByteTransport>(calculator));

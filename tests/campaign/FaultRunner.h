@@ -4,6 +4,7 @@
 #include "campaign/ConversationStep.h"
 #include "campaign/ExpectedOutcome.h"
 #include "device/FlasherError.h"
+#include "flash/FlashLayout.h"
 #include "support/TempDir.h"
 #include "util/Bytes.h"
 
@@ -70,7 +71,7 @@ private:
     TempDir folder_;
     Bytes installed_;
     Bytes image_;
-    std::filesystem::path firmware_;
+    FirmwareImage firmware_;
     std::vector<ConversationStep> steps_;
 };
 

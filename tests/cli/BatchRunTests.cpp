@@ -46,7 +46,7 @@ private:
 
 BatchRun::Settings quickSettings(const std::filesystem::path& firmware) {
     BatchRun::Settings settings;
-    settings.firmware = firmware;
+    settings.firmware = FirmwareImage::load(firmware, true);
     settings.sessionStamp = "20260105-143209";
     settings.pollInterval = 0.02;
     return settings;

@@ -84,7 +84,7 @@ struct FlasherHarness {
     Flasher flasher{listing, true, FaultInjectingTransport::lendingOpener(link), 0.0};
     TempDir dir;
     Bytes image = testing::patternImage(11);
-    std::filesystem::path firmware = dir.write("firmware.bin", image);
+    FirmwareImage firmware{dir.write("firmware.bin", image), image};
     std::vector<Step> steps;
     std::vector<FlashPageWrite> pages;
 
@@ -360,10 +360,11 @@ TEST(FlasherOperations, WithoutACableNothingIsOpened) {
     EXPECT_EQ(h.link->openCount(), 0);
     EXPECT_TRUE(h.link->commands().empty());
 
-    // A missing firmware file is reported before any port is looked at.
+    // An image that is no firmware is refused before any port is looked at.
     h.listing->calls = 0;
-    EXPECT_EQ(flasherErrorOf([&] { h.flasher.write(h.dir / "none.bin", 0x4000, nullptr, true); }),
-              FlasherError::firmwareNotFound(h.dir / "none.bin"));
+    const FirmwareImage cut{h.dir / "cut.bin", Bytes(1000, 0x11)};
+    EXPECT_EQ(flasherErrorOf([&] { h.flasher.write(cut, 0x4000, nullptr, true); }),
+              FlasherError::firmwareWrongSize(1000, 0x1C000));
     EXPECT_EQ(h.listing->calls, 0);
 }
 
