@@ -148,8 +148,8 @@ std::string SequenceOutcome::failureText() const {
 }
 
 FaultRunner::FaultRunner()
-    : installed_(patternImage(101)), image_(patternImage(202)),
-      firmware_{folder_.write("firmware.bin", image_), image_} {
+    : installed_(patternImage(101)),
+      image_(patternImage(202)), firmware_{folder_.write("firmware.bin", image_), image_} {
     auto calculator = std::make_shared<CampaignCalculator>(installed_);
     auto recorder =
         std::make_shared<RecordingTransport>(std::shared_ptr<ByteTransport>(calculator));
