@@ -25,8 +25,18 @@ Bytes readWholeFile(const std::filesystem::path& path);
 
 /// Writes a whole file atomically: the bytes go to a temporary file in the same folder, which is
 /// flushed to disk and then renamed over `path`. A failure leaves any earlier file of that name as
-/// it was and no partial file behind. Fails with `FileAccessError` ("write").
+/// it was and no partial file behind. A replaced file keeps its permissions; a new one gets those
+/// the umask allows. Fails with `FileAccessError` ("write").
 void writeFileAtomically(const std::filesystem::path& path, ByteView bytes);
+
+/// How many numbered names `writeNewFileAtomically` tries after `path` itself.
+inline constexpr int maximumNumberedAlternatives = 999;
+
+/// Writes a new file as atomically as `writeFileAtomically`, but never replaces anything: when
+/// `path` exists, the first free name of "stem-2.ext", "stem-3.ext", … is taken instead. The name
+/// is claimed in one step, so two processes writing into one folder never take the same name.
+/// Returns the path written. Fails with `FileAccessError` ("write").
+std::filesystem::path writeNewFileAtomically(const std::filesystem::path& path, ByteView bytes);
 
 /// The sentence a user reads for a failure: a `FlasherError`'s description, "Could not write
 /// /a/b.bin: Permission denied." for file-system errors, or the exception's own text otherwise.
