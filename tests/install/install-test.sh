@@ -7,7 +7,9 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/pelwick-cli share/pelwick/Pelwick_PelwickCore.bundle/known-firmware.json \
-            share/man/man1/pelwick-cli.1 lib/udev/rules.d/60-pelwick.rules \
+            share/man/man1/pelwick-cli.1.gz share/man/man1/pelwick.1.gz \
+            share/doc/pelwick/copyright share/doc/pelwick/changelog.gz \
+            lib/udev/rules.d/60-pelwick.rules \
             share/applications/pelwick.desktop share/icons/hicolor/scalable/apps/pelwick.svg; do
     [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
