@@ -6,11 +6,14 @@ build=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/pelwick-cli share/pelwick/Pelwick_PelwickCore.bundle/known-firmware.json \
-            share/man/man1/pelwick-cli.1.gz share/man/man1/pelwick.1.gz \
-            share/doc/pelwick/copyright share/doc/pelwick/changelog.gz \
-            lib/udev/rules.d/60-pelwick.rules \
-            share/applications/pelwick.desktop share/icons/hicolor/scalable/apps/pelwick.svg; do
+files=(bin/pelwick-cli share/pelwick/Pelwick_PelwickCore.bundle/known-firmware.json
+       share/man/man1/pelwick-cli.1.gz share/doc/pelwick/copyright share/doc/pelwick/changelog.gz
+       lib/udev/rules.d/60-pelwick.rules)
+if [ -e "$build/bin/pelwick" ]; then
+    files+=(bin/pelwick share/man/man1/pelwick.1.gz share/applications/pelwick.desktop
+            share/icons/hicolor/scalable/apps/pelwick.svg)
+fi
+for file in "${files[@]}"; do
     [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 grep -q 'ATTRS{idVendor}=="03eb", ATTRS{idProduct}=="6124"' "$prefix/lib/udev/rules.d/60-pelwick.rules"
