@@ -4,7 +4,7 @@
 #include "util/FileIO.h"
 #include "util/Format.h"
 
-#include <unistd.h>
+#include <algorithm>
 
 namespace pelwick {
 
@@ -29,10 +29,27 @@ void FirmwareImage::validate(ByteView data, bool requireExactSize) {
 
 FirmwareImage FirmwareImage::load(const std::filesystem::path& url, bool requireExactSize) {
     const std::filesystem::path standardized = url.lexically_normal();
-    if (::access(standardized.c_str(), R_OK) != 0) {
-        throw FlasherError::firmwareNotFound(standardized);
+    const auto limit = static_cast<std::size_t>(FlashLayout::expectedFirmwareByteCount);
+    Bytes data;
+    try {
+        // One byte more than an image can hold is enough to know that a file is too large.
+        data = readRegularFile(standardized, limit);
+    } catch (const FileAccessError& error) {
+        const auto reason = error.code();
+        if (reason == std::errc::no_such_file_or_directory ||
+            reason == std::errc::not_a_directory) {
+            throw FlasherError::firmwareNotFound(standardized);
+        }
+        throw;
     }
-    Bytes data = readWholeFile(standardized);
+    if (data.size() > limit) {
+        std::error_code unknown;
+        const auto size = std::filesystem::file_size(standardized, unknown);
+        throw FlasherError::firmwareTooLarge(
+            static_cast<long long>(unknown ? data.size()
+                                           : std::max<std::uintmax_t>(size, data.size())),
+            FlashLayout::expectedFirmwareByteCount);
+    }
     validate(data, requireExactSize);
     return FirmwareImage{standardized, std::move(data)};
 }

@@ -32,8 +32,11 @@ struct FirmwareImage {
 
     /// Fails with firmwareEmpty, firmwareTooLarge or (with `requireExactSize`) firmwareWrongSize.
     static void validate(ByteView data, bool requireExactSize);
-    /// Fails with firmwareNotFound for a file that cannot be read, the file system's error when
-    /// reading fails, or a validation error.
+    /// Reads a regular file once, at most one byte more than an image can hold, and validates it.
+    /// Fails with firmwareNotFound for a file that does not exist, firmwareTooLarge (with the
+    /// file's size) for one that is too large, the file system's error for one that cannot be
+    /// read (no permission; a folder, named pipe, device or socket, refused without waiting on
+    /// it), or a validation error.
     static FirmwareImage load(const std::filesystem::path& url, bool requireExactSize);
 
     bool operator==(const FirmwareImage& other) const = default;

@@ -2,6 +2,7 @@
 
 #include "device/FlasherError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -21,8 +22,9 @@ std::error_code lastErrno() {
     return std::error_code(errno, std::generic_category());
 }
 
-std::string sentenceFor(const std::filesystem::filesystem_error& error, const std::string& verb) {
-    std::string reason = error.code().message();
+std::string sentenceFor(const std::filesystem::filesystem_error& error, const std::string& verb,
+                        const std::string& givenReason) {
+    std::string reason = givenReason.empty() ? error.code().message() : givenReason;
     std::string text = "Could not " + verb + " " + error.path1().string();
     if (!reason.empty()) {
         text += ": " + reason;
@@ -30,49 +32,92 @@ std::string sentenceFor(const std::filesystem::filesystem_error& error, const st
     return text + ".";
 }
 
+// The refusal of something that is not a regular file, saying what it is.
+FileAccessError notARegularFile(const std::string& verb, const std::filesystem::path& path,
+                                mode_t mode) {
+    const char* what = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a named pipe"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "something else";
+    return FileAccessError(verb, path,
+                           std::make_error_code(S_ISDIR(mode) ? std::errc::is_a_directory
+                                                              : std::errc::invalid_argument),
+                           std::string("it is ") + what + ", not a regular file");
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
 } // namespace
 
 FileAccessError::FileAccessError(std::string verb, const std::filesystem::path& path,
-                                 std::error_code code)
-    : std::filesystem::filesystem_error(verb, path, code), verb_(std::move(verb)) {}
+                                 std::error_code code, std::string reason)
+    : std::filesystem::filesystem_error(verb, path, code), verb_(std::move(verb)),
+      reason_(std::move(reason)) {}
 
-Bytes readWholeFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+Bytes readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes) {
+    // Looked at before it is opened: opening a device can have effects of its own.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
         throw FileAccessError("read", path, lastErrno());
     }
+    if (!S_ISREG(info.st_mode)) {
+        throw notARegularFile("read", path, info.st_mode);
+    }
+    // Non-blocking, so that a named pipe put in its place since then cannot hold the open.
+    const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        throw FileAccessError("read", path, lastErrno());
+    }
+    if (::fstat(file.fd, &info) != 0) {
+        throw FileAccessError("read", path, lastErrno());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw notARegularFile("read", path, info.st_mode);
+    }
+    const std::size_t limit = maximumBytes + 1;
     Bytes data;
     std::uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (data.size() < limit) {
+        const ssize_t n = ::read(file.fd, chunk, std::min(sizeof chunk, limit - data.size()));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            const auto code = lastErrno();
-            ::close(fd);
-            throw FileAccessError("read", path, code);
+            throw FileAccessError("read", path, lastErrno());
         }
         if (n == 0) {
             break;
         }
         data.insert(data.end(), chunk, chunk + n);
     }
-    ::close(fd);
     return data;
 }
 
 namespace {
 
-// A temporary file beside `path`, created exclusively with the mode a new file gets under the
+// A temporary file in `folder`, created exclusively with the mode a new file gets under the
 // umask. Its name is short whatever the target's name, so it always fits the name limit.
+// Failures name `target`, the file the user asked for.
 struct TemporaryFile {
     std::filesystem::path path;
     int fd = -1;
 };
 
-TemporaryFile createTemporaryBeside(const std::filesystem::path& path) {
-    const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+TemporaryFile createTemporaryIn(const std::filesystem::path& folder,
+                                const std::filesystem::path& target) {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ULL ^
                          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&seed));
@@ -90,21 +135,23 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& path) {
             return file;
         }
         if (errno != EEXIST) {
-            throw FileAccessError("write", path, lastErrno());
+            throw FileAccessError("write", target, lastErrno());
         }
     }
-    throw FileAccessError("write", path, std::make_error_code(std::errc::file_exists));
+    throw FileAccessError("write", target, std::make_error_code(std::errc::file_exists));
 }
 
-// Writes `bytes` into a new temporary file beside `path` and flushes it to the disk; the file is
-// closed. `mode`, when given, replaces the umask's choice.
-std::filesystem::path writeTemporaryBeside(const std::filesystem::path& path, ByteView bytes,
-                                           std::optional<mode_t> mode) {
-    TemporaryFile file = createTemporaryBeside(path);
+// Writes `bytes` into a new temporary file in `folder` and flushes it to the disk; the file is
+// closed. `replaced`, when given, is the file about to be replaced, whose owner and permissions
+// the new one takes instead of the umask's choice.
+std::filesystem::path writeTemporaryIn(const std::filesystem::path& folder,
+                                       const std::filesystem::path& target, ByteView bytes,
+                                       const std::optional<struct stat>& replaced) {
+    TemporaryFile file = createTemporaryIn(folder, target);
     auto fail = [&](std::error_code code) {
         ::close(file.fd);
         ::unlink(file.path.c_str());
-        throw FileAccessError("write", path, code);
+        throw FileAccessError("write", target, code);
     };
     std::size_t offset = 0;
     while (offset < bytes.size()) {
@@ -117,16 +164,41 @@ std::filesystem::path writeTemporaryBeside(const std::filesystem::path& path, By
         }
         offset += static_cast<std::size_t>(n);
     }
+    if (replaced) {
+        // Only root may give a file away; anyone else keeps their own file anyway.
+        [[maybe_unused]] const int ignored = ::fchown(file.fd, replaced->st_uid, replaced->st_gid);
+        if (::fchmod(file.fd, replaced->st_mode & 07777) != 0) {
+            fail(lastErrno());
+        }
+    }
     // A backup is only worth something once it is on the disk.
-    if ((mode && ::fchmod(file.fd, *mode) != 0) || ::fsync(file.fd) != 0) {
+    if (::fsync(file.fd) != 0) {
         fail(lastErrno());
     }
     if (::close(file.fd) != 0) {
         const auto code = lastErrno();
         ::unlink(file.path.c_str());
-        throw FileAccessError("write", path, code);
+        throw FileAccessError("write", target, code);
     }
     return file.path;
+}
+
+// Where a write to `path` lands: `path` itself, or the name its symbolic links lead to.
+std::filesystem::path followLinks(const std::filesystem::path& path) {
+    std::filesystem::path target = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, error))) {
+            return target;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error) {
+            throw FileAccessError("write", path, error);
+        }
+        target = next.is_absolute() ? next : folderOf(target) / next;
+    }
+    throw FileAccessError("write", path,
+                          std::make_error_code(std::errc::too_many_symbolic_link_levels));
 }
 
 // "name-2.ext" for the second try at "name.ext", and so on.
@@ -140,28 +212,13 @@ std::filesystem::path numberedAlternative(const std::filesystem::path& path, int
     return alternative;
 }
 
-} // namespace
-
-void writeFileAtomically(const std::filesystem::path& path, ByteView bytes) {
-    // A file that is replaced keeps its permissions; a new one gets what the umask allows.
-    std::optional<mode_t> mode;
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        mode = existing.st_mode & 07777;
-    }
-    const std::filesystem::path temporary = writeTemporaryBeside(path, bytes, mode);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const auto code = lastErrno();
-        ::unlink(temporary.c_str());
-        throw FileAccessError("write", path, code);
-    }
-}
-
-std::filesystem::path writeNewFileAtomically(const std::filesystem::path& path, ByteView bytes) {
-    const std::filesystem::path temporary = writeTemporaryBeside(path, bytes, std::nullopt);
-    for (int number = 1; number <= maximumNumberedAlternatives; ++number) {
+// Gives the finished `temporary` the first free name of `path` and its first `alternatives` - 1
+// numbered alternatives, and returns it. link() never replaces an existing name, so two writers
+// can never take the same one. The temporary name is gone afterwards, whatever the outcome.
+std::filesystem::path claimFreeName(const std::filesystem::path& temporary,
+                                    const std::filesystem::path& path, int alternatives) {
+    for (int number = 1; number <= alternatives; ++number) {
         const std::filesystem::path candidate = numberedAlternative(path, number);
-        // link() never replaces an existing name, so two writers can never take the same one.
         if (::link(temporary.c_str(), candidate.c_str()) == 0) {
             ::unlink(temporary.c_str());
             return candidate;
@@ -176,15 +233,63 @@ std::filesystem::path writeNewFileAtomically(const std::filesystem::path& path, 
     throw FileAccessError("write", path, std::make_error_code(std::errc::file_exists));
 }
 
+} // namespace
+
+void writeFileAtomically(const std::filesystem::path& path, ByteView bytes) {
+    const std::filesystem::path target = followLinks(path);
+    std::optional<struct stat> replaced;
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            throw notARegularFile("write", path, existing.st_mode);
+        }
+        replaced = existing;
+    }
+    const std::filesystem::path temporary =
+        writeTemporaryIn(folderOf(target), path, bytes, replaced);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const auto code = lastErrno();
+        ::unlink(temporary.c_str());
+        throw FileAccessError("write", path, code);
+    }
+}
+
+void createFileAtomically(const std::filesystem::path& path, ByteView bytes) {
+    const std::filesystem::path target = followLinks(path);
+    const std::filesystem::path temporary =
+        writeTemporaryIn(folderOf(target), path, bytes, std::nullopt);
+    try {
+        claimFreeName(temporary, target, 1);
+    } catch (const FileAccessError& error) {
+        throw FileAccessError("write", path, error.code());
+    }
+}
+
+std::filesystem::path writeNewFileAtomically(const std::filesystem::path& path, ByteView bytes) {
+    const std::filesystem::path temporary =
+        writeTemporaryIn(folderOf(path), path, bytes, std::nullopt);
+    return claimFreeName(temporary, path, maximumNumberedAlternatives + 1);
+}
+
+void requireWritableFolder(const std::filesystem::path& folder) {
+    std::string probe = (folder / ".pelwick-probe-XXXXXX").string();
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        throw FileAccessError("write to", folder, lastErrno());
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+}
+
 std::string userMessage(const std::exception& error) {
     if (const auto* flasherError = dynamic_cast<const FlasherError*>(&error)) {
         return flasherError->errorDescription();
     }
     if (const auto* access = dynamic_cast<const FileAccessError*>(&error)) {
-        return sentenceFor(*access, access->verb());
+        return sentenceFor(*access, access->verb(), access->reason());
     }
     if (const auto* fsError = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
-        return sentenceFor(*fsError, "access");
+        return sentenceFor(*fsError, "access", {});
     }
     return error.what();
 }

@@ -1,11 +1,22 @@
 #include "flash/FlashLayout.h"
 
+#include "support/ChildProcess.h"
 #include "support/FlasherErrorOf.h"
 #include "support/TempDir.h"
 #include "util/FileIO.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace pelwick {
 namespace {
@@ -66,17 +77,80 @@ TEST(FirmwareImage, LoadStandardizesThePathAndReportsWhatIsWrong) {
     dir.write("empty.bin", Bytes());
     EXPECT_EQ(flasherErrorOf([&] { FirmwareImage::load(dir / "empty.bin", false); }),
               FlasherError::firmwareEmpty());
+}
 
-    // Something that exists but cannot be read as a file gives the file system's own error.
+std::string loadMessage(const std::filesystem::path& path) {
     try {
-        FirmwareImage::load(dir / "sub", true);
-        ADD_FAILURE() << "a folder was loaded";
-    } catch (const FlasherError& error) {
-        ADD_FAILURE() << error.errorDescription();
-    } catch (const std::filesystem::filesystem_error& error) {
-        EXPECT_EQ(userMessage(error),
-                  "Could not read " + (dir / "sub").string() + ": Is a directory.");
+        FirmwareImage::load(path, true);
+        return "loaded";
+    } catch (...) {
+        return currentExceptionMessage();
     }
+}
+
+TEST(FirmwareImage, LoadReadsOnlyRegularFilesWithoutWaitingOnAnythingElse) {
+    TempDir dir;
+    const auto pipe = dir / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "sub");
+    const auto socketPath = dir / "socket";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // Should a load wait on the pipe, a writer that comes and goes releases it, so that the test
+    // fails instead of hanging.
+    std::jthread releaser([&](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+
+    const std::pair<std::filesystem::path, std::string> refused[] = {
+        {pipe, "a named pipe"},
+        {"/dev/zero", "a device"},
+        {dir / "sub", "a folder"},
+        {socketPath, "a socket"},
+    };
+    for (const auto& [path, what] : refused) {
+        EXPECT_EQ(loadMessage(path),
+                  "Could not read " + path.string() + ": it is " + what + ", not a regular file.");
+    }
+    ::close(listening);
+
+    // A file that is there but may not be read says so; "not found" would send the user looking
+    // in the wrong place.
+    ::chmod(dir.path().c_str(), 0755);
+    const auto locked = dir.write("locked.bin", testing::patternImage(1));
+    ::chmod(locked.c_str(), 0600);
+    EXPECT_EQ(testing::asNobody([&] { return loadMessage(locked); }),
+              "Could not read " + locked.string() + ": Permission denied.");
+}
+
+TEST(FirmwareImage, LoadReadsNoMoreThanOneByteBeyondTheLargestImage) {
+    TempDir dir;
+    const auto huge = dir / "huge.bin";
+    constexpr long long gibibyte = 1LL << 30;
+    std::filesystem::resize_file(dir.write("huge.bin", {}), gibibyte); // sparse: no disk used
+    // Reading the whole file would need a gibibyte; the load gets a quarter of that at most.
+    const auto message = testing::inChildProcess(
+        [] {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+            return true; // the sanitizers reserve more address space than any such limit
+#else
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t limit = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (256 << 20);
+            const rlimit space{limit, limit};
+            return ::setrlimit(RLIMIT_AS, &space) == 0;
+#endif
+        },
+        [&] { return loadMessage(huge); });
+    EXPECT_EQ(message, FlasherError::firmwareTooLarge(gibibyte, 114688).errorDescription());
 }
 
 TEST(FlashPageWrite, HeaderNamesPageCountAndAddress) {
