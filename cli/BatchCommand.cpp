@@ -1,84 +1,15 @@
 #include "BatchRun.h"
 #include "BatchSessionStamp.h"
 #include "Commands.h"
+#include "InterruptWatcher.h"
 
 #include "firmware/VoyagerFirmwareChecksum.h"
 #include "flash/FlashLayout.h"
 #include "util/FileIO.h"
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <ctime>
 #include <ostream>
-#include <pthread.h>
-#include <thread>
-#include <unistd.h>
 
 namespace pelwick {
-
-namespace {
-
-// Fails, before any port is touched, for a backup folder that cannot take a file: it makes one
-// there and removes it again, so a read-only file system or a missing folder shows at once.
-void requireWritableFolder(const std::filesystem::path& folder) {
-    std::string probe = (folder / ".pelwick-batch-XXXXXX").string();
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
-        throw FileAccessError("write to", folder, std::error_code(errno, std::generic_category()));
-    }
-    ::close(fd);
-    ::unlink(probe.c_str());
-}
-
-// Blocks the ending signals in the calling thread, and so in every thread it starts, and takes
-// them on a watcher thread instead: an interrupt asks the batch to stop, and never kills it in
-// the middle of a flash. SIGPIPE is blocked too, so that a reader of the output who goes away
-// cannot kill it either (the write just fails). The old mask comes back at the end.
-class InterruptWatcher {
-public:
-    explicit InterruptWatcher(BatchRun& batch) {
-        sigemptyset(&endSignals_);
-        for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaddset(&endSignals_, number);
-        }
-        sigset_t blocked = endSignals_;
-        sigaddset(&blocked, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
-        watcher_ = std::thread([this, &batch] {
-            const timespec tick{0, 100'000'000};
-            while (watching_) {
-                if (sigtimedwait(&endSignals_, nullptr, &tick) > 0) {
-                    batch.requestStop();
-                }
-            }
-        });
-    }
-
-    ~InterruptWatcher() {
-        watching_ = false;
-        watcher_.join();
-        // A signal that came after the batch ended has nothing left to stop.
-        sigset_t blocked = endSignals_;
-        sigaddset(&blocked, SIGPIPE);
-        const timespec now{0, 0};
-        while (sigtimedwait(&blocked, nullptr, &now) > 0) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-    InterruptWatcher(const InterruptWatcher&) = delete;
-    InterruptWatcher& operator=(const InterruptWatcher&) = delete;
-
-private:
-    sigset_t endSignals_{};
-    sigset_t previous_{};
-    std::atomic<bool> watching_{true};
-    std::thread watcher_;
-};
-
-} // namespace
 
 int runBatchCommand(const GlobalOptions& global, const BatchOptions& options, Console& console) {
     // A missing, empty or wrong-size file is refused before any port is touched, as by "flash".
@@ -97,7 +28,8 @@ int runBatchCommand(const GlobalOptions& global, const BatchOptions& options, Co
     settings.unitLimit = options.count;
 
     BatchRun batch(global, settings, console.out, console.err);
-    const InterruptWatcher watcher(batch);
+    // An interrupt asks the batch to stop: the units in progress are finished, never cut off.
+    const InterruptWatcher watcher([&batch] { batch.requestStop(); });
     const auto announce = [&] {
         console.err << "Flashing " << options.file << " onto each calculator that appears in "
                     << "programming mode"

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <ostream>
 #include <set>
-#include <stdexcept>
 
 namespace pelwick {
 
@@ -110,14 +109,11 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port) const {
         session->connectSupported();
         const Flasher& flasher = session->flasher();
         if (settings_.backupFolder) {
-            const std::filesystem::path file =
-                BatchBackupNaming::fileURL(*settings_.backupFolder, settings_.sessionStamp, number);
-            std::error_code error;
-            if (std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
-                throw std::runtime_error("Refusing to replace the earlier backup " + file.string() +
-                                         "; the unit was not flashed.");
-            }
-            writeFileAtomically(file, flasher.readApplication(target.client));
+            // A name already taken (another batch sharing the folder) gets a number: an earlier
+            // unit's backup is never replaced.
+            const std::filesystem::path file = writeNewFileAtomically(
+                BatchBackupNaming::fileURL(*settings_.backupFolder, settings_.sessionStamp, number),
+                flasher.readApplication(target.client));
             report.backupFile = file.filename().string();
         }
         flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true);

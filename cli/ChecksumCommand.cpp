@@ -12,14 +12,17 @@ namespace pelwick {
 int runChecksumCommand(const ChecksumOptions& options, Console& console) {
     std::optional<BackupChecksumAssessment> backup;
     if (options.against) {
-        backup = VoyagerFirmwareChecksum::backupAssessment(readWholeFile(*options.against));
+        backup = VoyagerFirmwareChecksum::backupAssessment(
+            FirmwareImage::load(*options.against, false).data);
     }
     int status = 0;
     bool first = true;
     for (const std::string& file : options.files) {
+        // Read as a firmware file is read for a flash: only regular files, and no more of them
+        // than an image can hold.
         Bytes data;
         try {
-            data = readWholeFile(file);
+            data = FirmwareImage::load(file, false).data;
         } catch (...) {
             console.err << currentExceptionMessage() << '\n';
             status = 1;

@@ -26,6 +26,8 @@ constexpr std::array<std::pair<CommandName, const char*>, 9> commandNames{{
 void CommandLine::declare(CLI::App& app) {
     app.description("Back up, flash and verify the firmware of HP Voyager calculators (15c CE, "
                     "16c CE, 12c) over the USB programming cable.");
+    app.footer("Exit status: 0 done, 1 failed (the reason on standard error), 2 wrong usage, 130 "
+               "ended by an interrupt (Ctrl-C, SIGTERM, SIGHUP).");
     app.require_subcommand(1);
     // Global options may also follow the command ("pelwick-cli info --demo").
     app.fallthrough();
@@ -67,19 +69,30 @@ void CommandLine::declare(CLI::App& app) {
 
     auto* backupCommand =
         app.add_subcommand("backup", "Read the calculator's firmware and save it to a file");
+    auto* output = backupCommand
+                       ->add_option("-o,--output", backup.output,
+                                    "File to write (default: a new name made from the checksum "
+                                    "and today's date)")
+                       ->type_name("FILE");
     backupCommand
-        ->add_option("-o,--output", backup.output,
-                     "File to write (default: a name made from the checksum and today's date)")
-        ->type_name("FILE");
+        ->add_flag("--force", backup.force,
+                   "Replace FILE if it exists (never a folder, device or pipe)")
+        ->needs(output);
 
     auto* flashCommand =
         app.add_subcommand("flash", "Write a 114,688-byte firmware image and verify it");
     flashCommand->add_option("FILE", flash.file, "Firmware image")->required();
     flashCommand->add_flag("-y,--yes", flash.yes, "Flash without asking for confirmation");
+    auto* backupDirectory =
+        flashCommand
+            ->add_option("--backup-dir", flash.backupDirectory,
+                         "Save the calculator's current firmware in this folder first (default: "
+                         "$XDG_DATA_HOME/pelwick/backups or ~/.local/share/pelwick/backups)")
+            ->type_name("DIR");
     flashCommand
-        ->add_option("--backup-dir", flash.backupDirectory,
-                     "Save the calculator's current firmware in this folder first")
-        ->type_name("DIR");
+        ->add_flag("--no-backup", flash.noBackup,
+                   "Keep no backup of the calculator's current firmware")
+        ->excludes(backupDirectory);
 
     auto* verifyCommand =
         app.add_subcommand("verify", "Check that the calculator holds a firmware image");

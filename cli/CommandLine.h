@@ -21,12 +21,16 @@ struct GlobalOptions {
 
 struct BackupOptions {
     std::optional<std::string> output;
+    /// Replace `output` if a file is there already.
+    bool force = false;
 };
 
 struct FlashOptions {
     std::string file;
     bool yes = false;
     std::optional<std::string> backupDirectory;
+    /// Keep no backup of the calculator's firmware (by default one is kept).
+    bool noBackup = false;
 };
 
 struct VerifyOptions {

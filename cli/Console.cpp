@@ -1,5 +1,8 @@
 #include "Console.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -8,6 +11,25 @@ namespace pelwick {
 Console Console::standard() {
     return Console{std::cin, std::cout, std::cerr, ::isatty(STDIN_FILENO) == 1,
                    ::isatty(STDERR_FILENO) == 1};
+}
+
+std::optional<std::string> Console::outputFailure() {
+    errno = 0;
+    out.flush();
+    bool failed = !out.good();
+    if (&out == &std::cout) {
+        // The standard output's own buffer, and a failure the stream may not have seen.
+        failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || failed;
+    }
+    const int reason = errno;
+    if (!failed) {
+        return std::nullopt;
+    }
+    std::string text = "Could not write to standard output";
+    if (reason != 0) {
+        text += ": " + std::string(std::strerror(reason));
+    }
+    return text + ".";
 }
 
 } // namespace pelwick

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
+#include <string>
 
 namespace pelwick {
 
@@ -15,6 +17,10 @@ struct Console {
 
     /// The process's standard streams, with the terminal flags from isatty().
     static Console standard();
+
+    /// Flushes `out`; when something written to it could not be written, the sentence that says
+    /// so ("Could not write to standard output: Broken pipe.").
+    std::optional<std::string> outputFailure();
 };
 
 } // namespace pelwick

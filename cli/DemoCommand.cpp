@@ -1,3 +1,4 @@
+#include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
 #include "ProgressDisplay.h"
@@ -46,6 +47,8 @@ std::filesystem::path demoFolder(const DemoOptions& options) {
 } // namespace
 
 int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Console& console) {
+    CommandInterrupts interrupts(console);
+    interrupts.endAtOnce("Interrupted. The demo touched no real calculator.");
     std::ostream& out = console.out;
     const auto simulator = std::make_shared<SimulatedCalculatorTransport>(
         options.fast ? 0.0 : demoOperationDelay, true);
@@ -75,16 +78,18 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
 
     step("3. Back it up");
     const std::filesystem::path folder = demoFolder(options);
-    const std::filesystem::path backupFile =
-        folder / backup.defaultBackupFileName(std::chrono::system_clock::now());
-    writeFileAtomically(backupFile, current);
+    // Files already in the folder (an earlier demo's) are kept: new ones take numbered names.
+    interrupts.finishFirst();
+    const std::filesystem::path backupFile = writeNewFileAtomically(
+        folder / backup.defaultBackupFileName(std::chrono::system_clock::now()), current);
     out << "   Saved to " << backupFile.string()
         << ". Flashing this file would put the calculator back as it was.\n";
 
     step("4. Make a sample image to flash");
     const Bytes image = demoImage();
-    const std::filesystem::path imageFile = folder / "pelwick-demo-image.bin";
-    writeFileAtomically(imageFile, image);
+    const std::filesystem::path imageFile =
+        writeNewFileAtomically(folder / "pelwick-demo-image.bin", image);
+    interrupts.endAtOnce("Interrupted. The demo touched no real calculator.");
     const FirmwareImage loaded{imageFile, image};
     out << "   " << imageFile.string() << " (" << image.size()
         << " bytes): a demo pattern, not calculator firmware.\n";

@@ -1,3 +1,4 @@
+#include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
 #include "ProgressDisplay.h"
@@ -8,20 +9,24 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <pwd.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pelwick {
 
 namespace {
 
-bool userConfirms(Console& console) {
-    console.err << "Flash at 0x04000? [y/N] " << std::flush;
+const char* const nothingWritten = "Interrupted. Nothing was written to the calculator.";
+
+bool userConfirms(Console& console, bool backupKept) {
+    console.err << (backupKept ? "Flash at 0x04000? [y/N] "
+                               : "Flash at 0x04000 without a backup? [y/N] ")
+                << std::flush;
     std::string answer;
     if (!std::getline(console.in, answer)) {
         console.err << '\n';
@@ -33,40 +38,70 @@ bool userConfirms(Console& console) {
     return answer == "y" || answer == "yes";
 }
 
-// Fails early, before the port is touched, for a backup folder that cannot take the backup; the
-// write itself can still fail later, but then also before anything reaches the calculator.
-void requireWritableFolder(const std::filesystem::path& folder) {
-    struct stat info {};
-    int error = 0;
-    if (::stat(folder.c_str(), &info) != 0) {
-        error = errno;
-    } else if (!S_ISDIR(info.st_mode)) {
-        error = ENOTDIR;
-    } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        error = errno;
+// $XDG_DATA_HOME/pelwick/backups, or ~/.local/share/pelwick/backups.
+std::filesystem::path defaultBackupFolder() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+        return std::filesystem::path(data) / "pelwick" / "backups";
     }
-    if (error != 0) {
-        throw FileAccessError("write to", folder, std::error_code(error, std::generic_category()));
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user != nullptr ? user->pw_dir : nullptr;
     }
+    if (home == nullptr || home[0] == '\0') {
+        throw std::runtime_error("No home folder to keep the backup in. Pass --backup-dir DIR, or "
+                                 "--no-backup to flash without a backup.");
+    }
+    return std::filesystem::path(home) / ".local" / "share" / "pelwick" / "backups";
+}
+
+// The folder the calculator's firmware is saved in, ready to take it; none with --no-backup. A
+// folder the user names must exist; the default one is made when it is missing.
+std::optional<std::filesystem::path> backupFolderFor(const FlashOptions& options) {
+    if (options.noBackup) {
+        return std::nullopt;
+    }
+    std::filesystem::path folder;
+    if (options.backupDirectory) {
+        folder = *options.backupDirectory;
+    } else {
+        folder = defaultBackupFolder();
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            throw FileAccessError("create", folder, error);
+        }
+    }
+    requireWritableFolder(folder);
+    return folder;
+}
+
+std::string incompleteFirmwareText(const std::optional<std::filesystem::path>& backup) {
+    return "Stopped in the middle of the write. The calculator now holds incomplete firmware; "
+           "flash a firmware file again" +
+           (backup ? " (or the backup " + backup->string() + ")" : std::string()) +
+           " to put it right.";
 }
 
 } // namespace
 
 int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Console& console) {
-    // A missing or wrong-size file is refused before the port is touched.
+    CommandInterrupts interrupts(console);
+    interrupts.endAtOnce(nothingWritten);
+    // A missing or wrong-size file is refused before the port is touched; what was read here is
+    // what is judged, shown and written.
     const FirmwareImage image = FirmwareImage::load(options.file, true);
     if (!options.yes && !console.inputIsTerminal) {
         throw std::runtime_error("Refusing to flash without confirmation: standard input is not a "
                                  "terminal. Pass --yes to confirm.");
     }
-    if (options.backupDirectory) {
-        requireWritableFolder(*options.backupDirectory);
-    }
+    const std::optional<std::filesystem::path> backupFolder = backupFolderFor(options);
 
     DeviceSession session(global);
     const ConnectedTarget& target = session.connectSupported();
     std::ostream& out = console.out;
-    out << "Connected to " << target.identity.name << " on " << target.port.path << ".\n";
+    out << "Connected to " << target.identity.name << " on " << target.port.path << ".\n"
+        << std::flush;
 
     Bytes current;
     {
@@ -80,24 +115,49 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
         << '\n'
         << std::flush;
 
-    if (options.backupDirectory) {
-        const std::filesystem::path file =
-            std::filesystem::path(*options.backupDirectory) /
-            backup.defaultBackupFileName(std::chrono::system_clock::now());
-        writeFileAtomically(file, current);
-        out << "Saved the calculator's firmware to " << file.string() << ".\n" << std::flush;
+    std::optional<std::filesystem::path> backupFile;
+    if (backupFolder) {
+        interrupts.finishFirst();
+        // A name already taken (another calculator with the same firmware today) gets a number.
+        backupFile = writeNewFileAtomically(
+            *backupFolder / backup.defaultBackupFileName(std::chrono::system_clock::now()),
+            current);
+        out << "Saved the calculator's firmware to " << backupFile->string() << ".\n" << std::flush;
+        interrupts.endAtOnce(nothingWritten);
     }
 
-    if (!options.yes && !userConfirms(console)) {
+    if (!options.yes && !userConfirms(console, backupFile.has_value())) {
         throw std::runtime_error("Flash cancelled. Nothing was written to the calculator.");
     }
+    // The verdict is part of what the user agreed to; one that could not be shown is no verdict.
+    if (const auto failure = console.outputFailure()) {
+        throw std::runtime_error(*failure + " Nothing was written to the calculator.");
+    }
 
+    interrupts.finishFirst("Finishing the write and verify first, so that the calculator is not "
+                           "left with incomplete firmware. Press Ctrl-C again to stop at once.",
+                           incompleteFirmwareText(backupFile));
     const auto started = MonotonicClock::now();
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
-        session.flasher().write(image, FlashLayout::applicationStart, target.client, true,
-                                display.progress(), display.pageProgress());
+        bool verifying = false;
+        const FlashProgress showProgress = display.progress();
+        const FlashProgress progress = [&](double fraction, FlashProgressPhase phase) {
+            if (phase == FlashProgressPhase::verifying && !verifying) {
+                verifying = true;
+                interrupts.finishFirst(
+                    "Finishing the verify first. Press Ctrl-C again to stop at once.",
+                    "Stopped during the verify. The firmware was written completely but not "
+                    "checked; run \"pelwick-cli verify " +
+                        options.file + "\" to check it.");
+            }
+            showProgress(fraction, phase);
+        };
+        session.flasher().write(image, FlashLayout::applicationStart, target.client, true, progress,
+                                display.pageProgress());
     }
+    // Only the report is left; an interrupt now changes nothing.
+    interrupts.finishFirst();
     const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
     session.close();
     out << formatString("Flashed and verified. (%.1f s)\n", seconds);

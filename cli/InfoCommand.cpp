@@ -1,3 +1,4 @@
+#include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
 
@@ -8,6 +9,8 @@
 namespace pelwick {
 
 int runInfoCommand(const GlobalOptions& global, Console& console) {
+    CommandInterrupts interrupts(console);
+    interrupts.endAtOnce("Interrupted.");
     DeviceSession session(global);
     const ConnectedTarget& target = session.connect();
     const DeviceIdentity& identity = target.identity;

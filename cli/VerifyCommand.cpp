@@ -1,3 +1,4 @@
+#include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
 #include "ProgressDisplay.h"
@@ -7,6 +8,8 @@
 namespace pelwick {
 
 int runVerifyCommand(const GlobalOptions& global, const VerifyOptions& options, Console& console) {
+    CommandInterrupts interrupts(console);
+    interrupts.endAtOnce("Interrupted before the verify was done. The calculator was not changed.");
     // A missing or wrong-size file is refused before the port is touched.
     const FirmwareImage image = FirmwareImage::load(options.file, true);
     DeviceSession session(global);

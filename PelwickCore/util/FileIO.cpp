@@ -281,6 +281,24 @@ void requireWritableFolder(const std::filesystem::path& folder) {
     ::unlink(probe.c_str());
 }
 
+void requireSavable(const std::filesystem::path& path, bool mayReplace) {
+    const std::filesystem::path target = followLinks(path);
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            throw notARegularFile("write", path, existing.st_mode);
+        }
+        if (!mayReplace) {
+            throw FileAccessError("write", path, std::make_error_code(std::errc::file_exists));
+        }
+    }
+    try {
+        requireWritableFolder(folderOf(target));
+    } catch (const FileAccessError& error) {
+        throw FileAccessError("write", path, error.code());
+    }
+}
+
 std::string userMessage(const std::exception& error) {
     if (const auto* flasherError = dynamic_cast<const FlasherError*>(&error)) {
         return flasherError->errorDescription();

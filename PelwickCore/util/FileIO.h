@@ -65,6 +65,12 @@ std::filesystem::path writeNewFileAtomically(const std::filesystem::path& path, 
 /// permission shows before any work is done.
 void requireWritableFolder(const std::filesystem::path& folder);
 
+/// Fails with `FileAccessError` ("write"), before any work is done, when a save to `path` would
+/// fail or must not happen: something other than a regular file is there, a file is there and
+/// `mayReplace` is false (`std::errc::file_exists`), or no file can be made in its folder. Symbolic
+/// links are followed as the saves follow them.
+void requireSavable(const std::filesystem::path& path, bool mayReplace);
+
 /// The sentence a user reads for a failure: a `FlasherError`'s description, "Could not write
 /// /a/b.bin: Permission denied." for file-system errors, or the exception's own text otherwise.
 std::string userMessage(const std::exception& error);

@@ -112,7 +112,7 @@ TEST(BackupFullDisk, AFailedBackupKeepsTheEarlierFileAndSaysWhy) {
 
     // The command line says the same on standard error and exits with 1.
     const std::string cli = disk.limited([&] {
-        const CliRun run = runCli({"--demo", "backup", "-o", backup.string()});
+        const CliRun run = runCli({"--demo", "backup", "-o", backup.string(), "--force"});
         return std::to_string(run.status) + " " + run.err;
     });
     // Standard error: the progress line, then the reason as the last line.

@@ -108,7 +108,7 @@ TEST(BatchRun, NeverTouchesAnAttachedUnitTwiceAndTakesAReplugForANewUnit) {
     EXPECT_NE(err.waitForLines(4).find("No new unit is started."), std::string::npos);
 }
 
-TEST(BatchRun, AUnitWhoseBackupCannotBeSavedIsNotFlashed) {
+TEST(BatchRun, AUnitIsFlashedOnlyOnceItsBackupIsSavedUnderAFreeName) {
     TempDir folder;
     const auto firmware = folder.write("image.bin", patternImage(8));
     const auto devices = folder / "dev";
@@ -116,20 +116,9 @@ TEST(BatchRun, AUnitWhoseBackupCannotBeSavedIsNotFlashed) {
     std::filesystem::create_directory(devices);
     std::filesystem::create_directory(backups);
     BatchCalculator calculator(devices, "ttyACM0", 3);
-    // A file of an earlier batch under the name this unit's backup would get.
-    const auto earlier = backups / "hp15c-20260105-143209-001.bin";
-    std::ofstream(earlier) << "earlier";
-
     BatchRun::Settings settings = quickSettings(firmware);
-    settings.backupFolder = backups;
     settings.unitLimit = 1;
     std::ostringstream out, err;
-    const BatchSummary kept = BatchRun(devicesIn(devices), settings, out, err).run();
-    ASSERT_EQ(kept.units.size(), 1u);
-    EXPECT_FALSE(kept.units[0].succeeded);
-    EXPECT_EQ(kept.units[0].result, "Refusing to replace the earlier backup " + earlier.string() +
-                                        "; the unit was not flashed.");
-    EXPECT_EQ(readWholeFile(earlier), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
 
     // A backup folder that went away.
     settings.backupFolder = folder / "absent";
@@ -140,10 +129,22 @@ TEST(BatchRun, AUnitWhoseBackupCannotBeSavedIsNotFlashed) {
     EXPECT_EQ(unsaved.units[0].result.rfind("Could not write " + (folder / "absent").string(), 0),
               0u)
         << unsaved.units[0].result;
-    EXPECT_EQ(unsaved.failed(), 1);
 
+    // A file of another batch under the name this unit's backup would get stays as it was; the
+    // backup takes the next free name.
+    const auto earlier = backups / "hp15c-20260105-143209-001.bin";
+    std::ofstream(earlier) << "earlier";
+    settings.backupFolder = backups;
+    const BatchSummary kept = BatchRun(devicesIn(devices), settings, out, err).run();
     calculator.stop();
-    EXPECT_EQ(calculator.application(), calculator.originalApplication());
+    ASSERT_EQ(kept.units.size(), 1u);
+    EXPECT_TRUE(kept.units[0].succeeded) << kept.units[0].result;
+    EXPECT_EQ(kept.units[0].backupFile, "hp15c-20260105-143209-001-2.bin");
+    // It holds the calculator as it was: the unit without a backup was not flashed.
+    EXPECT_EQ(readWholeFile(backups / "hp15c-20260105-143209-001-2.bin"),
+              calculator.originalApplication());
+    EXPECT_EQ(readWholeFile(earlier), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    EXPECT_EQ(calculator.application(), patternImage(8));
 }
 
 TEST(BatchSessionStamp, MovesOnPastAnEarlierBatchInTheSameSecond) {

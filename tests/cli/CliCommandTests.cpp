@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace pelwick::testing {
 namespace {
@@ -84,9 +85,13 @@ TEST(CliChecksum, ShowsTheTestMenuValueAndTheVerdictForEachFile) {
     const auto other = folder.write("other.bin", patternImage(3));
     const std::string missing = (folder / "missing.bin").string();
 
-    const CliRun run = runCli({"checksum", missing, image.string()});
+    const auto pipe = folder / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const CliRun run = runCli({"checksum", missing, pipe.string(), image.string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Could not read " + missing + ": No such file or directory.\n");
+    // Files are read as for a flash: a pipe is refused at once instead of waited on.
+    EXPECT_EQ(run.err, "Firmware file not found: " + missing + "\nCould not read " + pipe.string() +
+                           ": it is a named pipe, not a regular file.\n");
     EXPECT_NE(run.out.find("Checksum:  9090h\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Test menu: ChE - - 9090h\n"), std::string::npos);
     EXPECT_NE(run.out.find("Checksum 9090h. This firmware is not in the list of known versions. "
@@ -111,6 +116,33 @@ TEST(CliChecksum, ShowsTheTestMenuValueAndTheVerdictForEachFile) {
     const CliRun smallRun = runCli({"checksum", small.string()});
     EXPECT_NE(smallRun.out.find("Test menu: ChE - - 0303h\n"), std::string::npos);
     EXPECT_NE(smallRun.out.find("5 bytes; a firmware image has 114688 bytes."), std::string::npos);
+}
+
+TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
+    TempDir folder;
+    const auto image = folder.write("image.bin", patternImage(6));
+    using Output = CliRunOptions::Output;
+    struct Case {
+        std::vector<std::string> args;
+        Output output;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{"checksum", image.string()}, Output::full, "No space left on device"},
+        {{"--demo", "info"}, Output::closed, "Bad file descriptor"},
+        {{"--demo", "backup", "-o", (folder / "backup.bin").string()},
+         Output::readerGone,
+         "Broken pipe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const CliRun run = runCli(c.args, CliRunOptions::writingTo(c.output));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.ends_with("Could not write to standard output: " + c.reason + ".\n"))
+            << run.err;
+    }
+    // The backup itself was saved: only its report could not be shown.
+    EXPECT_EQ(std::filesystem::file_size(folder / "backup.bin"), 0x1C000u);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/stat.h>
 
 namespace pelwick::testing {
 namespace {
@@ -86,19 +87,64 @@ TEST(CliFlash, FlashesAfterJudgingAndBackingUpTheCalculator) {
     EXPECT_TRUE(
         std::regex_match(saved[0].filename().string(), std::regex(R"(firmware-9090h-\d{8}\.bin)")));
     EXPECT_EQ(readWholeFile(saved[0]), preloadedImage());
+
+    // A second calculator with the same firmware on the same day keeps the first one's backup.
+    const CliRun second = runCli({"--demo", "--settle", "0", "flash", image.string(), "--yes",
+                                  "--backup-dir", backups.string()});
+    ASSERT_EQ(second.status, 0) << second.err;
+    const auto both = filesIn(backups);
+    ASSERT_EQ(both.size(), 2u);
+    for (const auto& file : both) {
+        EXPECT_EQ(readWholeFile(file), preloadedImage()) << file;
+        EXPECT_TRUE(contains(second.out + run.out,
+                             "Saved the calculator's firmware to " + file.string() + ".\n"));
+    }
+}
+
+TEST(CliFlash, KeepsABackupByDefaultAndSaysWhereBeforeThePrompt) {
+    TempDir folder;
+    const auto image = folder.write("image.bin", patternImage(3));
+    // $XDG_DATA_HOME/pelwick/backups, or ~/.local/share/pelwick/backups without it; made when
+    // missing.
+    const std::pair<std::vector<std::string>, std::filesystem::path> homes[] = {
+        {{"XDG_DATA_HOME=" + (folder / "data").string()}, folder / "data/pelwick/backups"},
+        {{"XDG_DATA_HOME=", "HOME=" + (folder / "home").string()},
+         folder / "home/.local/share/pelwick/backups"},
+    };
+    for (const auto& [environment, backups] : homes) {
+        const CliRun run = runCli({"--demo", "flash", image.string()},
+                                  CliRunOptions::typing("n\n").withEnvironment(environment));
+        EXPECT_EQ(run.status, 1);
+        const auto saved = std::filesystem::exists(backups) ? filesIn(backups)
+                                                            : std::vector<std::filesystem::path>{};
+        ASSERT_EQ(saved.size(), 1u) << backups;
+        EXPECT_EQ(readWholeFile(saved[0]), preloadedImage());
+        EXPECT_TRUE(
+            contains(run.out, "Saved the calculator's firmware to " + saved[0].string() + ".\n"))
+            << run.out;
+        EXPECT_TRUE(contains(run.err, "Flash at 0x04000? [y/N] "));
+    }
+
+    const CliRun without = runCli({"--demo", "flash", image.string(), "--no-backup"},
+                                  CliRunOptions::typing("n\n").withEnvironment(homes[0].first));
+    EXPECT_TRUE(contains(without.err, "Flash at 0x04000 without a backup? [y/N] ")) << without.err;
+    EXPECT_FALSE(contains(without.out, "Saved"));
+    EXPECT_EQ(filesIn(homes[0].second).size(), 1u);
 }
 
 TEST(CliFlash, AsksOnATerminalAndShowsABarThatFollowsThePages) {
     TempDir folder;
     const auto image = folder.write("image.bin", patternImage(4));
 
-    const CliRun declined = runCli({"--demo", "flash", image.string()}, {{}, true, "n\n"});
+    const CliRun declined =
+        runCli({"--demo", "flash", image.string()}, CliRunOptions::typing("n\n"));
     EXPECT_EQ(declined.status, 1);
     EXPECT_TRUE(contains(declined.err, "Flash at 0x04000? [y/N] "));
     EXPECT_TRUE(contains(declined.err, "Flash cancelled. Nothing was written to the calculator."));
     EXPECT_FALSE(contains(declined.out, "Flashed"));
 
-    const CliRun accepted = runCli({"--demo", "flash", image.string()}, {{}, true, "y\n"});
+    const CliRun accepted =
+        runCli({"--demo", "flash", image.string()}, CliRunOptions::typing("y\n"));
     EXPECT_EQ(accepted.status, 0) << accepted.err;
     EXPECT_TRUE(contains(accepted.out, "\nFlashed and verified. ("));
     const std::string& shown = accepted.err;
@@ -123,12 +169,18 @@ TEST(CliBackup, SavesTheApplicationRegionUnderAGivenOrDefaultName) {
     EXPECT_EQ(readWholeFile(out), preloadedImage());
     EXPECT_TRUE(contains(named.out, "Checksum 9090h. This firmware is not in the list"));
 
-    const CliRun unnamed = runCli({"--demo", "backup"}, {folder.path(), false, ""});
-    EXPECT_EQ(unnamed.status, 0) << unnamed.err;
-    std::smatch name;
-    ASSERT_TRUE(std::regex_search(unnamed.out, name, std::regex(R"(firmware-9090h-\d{8}\.bin)")))
-        << unnamed.out;
-    EXPECT_EQ(readWholeFile(folder / name.str()), preloadedImage());
+    // A name of its own choosing that is taken gets a number; the earlier file stays.
+    for (const char* suffix : {"", "-2"}) {
+        const CliRun unnamed = runCli({"--demo", "backup"}, CliRunOptions::inFolder(folder.path()));
+        EXPECT_EQ(unnamed.status, 0) << unnamed.err;
+        std::smatch name;
+        ASSERT_TRUE(std::regex_search(
+            unnamed.out, name,
+            std::regex(R"(firmware-9090h-\d{8})" + std::string(suffix) + R"(\.bin)")))
+            << unnamed.out;
+        EXPECT_EQ(readWholeFile(folder / name.str()), preloadedImage());
+    }
+    EXPECT_EQ(filesIn(folder.path()).size(), 3u);
 
     const auto unwritable = folder / "absent" / "x.bin";
     const CliRun failed = runCli({"--demo", "backup", "-o", unwritable.string()});
@@ -136,6 +188,29 @@ TEST(CliBackup, SavesTheApplicationRegionUnderAGivenOrDefaultName) {
     EXPECT_TRUE(contains(failed.err, "Could not write " + unwritable.string() +
                                          ": No such file or directory.\n"))
         << failed.err;
+}
+
+TEST(CliBackup, ANamedFileIsReplacedOnlyWithForceAndNeverWhenItIsNoFile) {
+    TempDir folder;
+    const Bytes earlier(100, 0x5A);
+    const auto existing = folder.write("existing.bin", earlier);
+    const CliRun refused = runCli({"--demo", "backup", "-o", existing.string()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Could not write " + existing.string() +
+                               ": File exists. Pass --force to replace it.\n");
+    EXPECT_EQ(readWholeFile(existing), earlier);
+
+    EXPECT_EQ(runCli({"--demo", "backup", "-o", existing.string(), "--force"}).status, 0);
+    EXPECT_EQ(readWholeFile(existing), preloadedImage());
+
+    const auto pipe = folder / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const CliRun notAFile = runCli({"--demo", "backup", "-o", pipe.string(), "--force"});
+    EXPECT_EQ(notAFile.status, 1);
+    EXPECT_EQ(notAFile.err,
+              "Could not write " + pipe.string() + ": it is a named pipe, not a regular file.\n");
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    EXPECT_EQ(filesIn(folder.path()).size(), 2u);
 }
 
 TEST(CliVerify, ComparesTheCalculatorWithAFile) {

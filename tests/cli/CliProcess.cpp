@@ -1,5 +1,7 @@
 #include "CliProcess.h"
 
+#include "support/TempDir.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -11,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace pelwick::testing {
 
 namespace {
@@ -21,16 +25,29 @@ std::string cliPath() {
     return std::string(PELWICK_BIN_DIR) + "/pelwick-cli";
 }
 
-[[noreturn]] void execCli(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    std::string program = cliPath();
-    argv.push_back(program.data());
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
+// Where the children keep default backups; removed when the test program ends.
+const std::filesystem::path& testDataHome() {
+    static const TempDir folder;
+    return folder.path();
+}
+
+// The child's environment: ours, with XDG_DATA_HOME set to the test run's folder, and `extra`
+// in place of the entries of the same names.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        entries.emplace_back(*entry);
     }
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+    auto put = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(entries, [&](const std::string& old) { return old.starts_with(name); });
+        entries.push_back(entry);
+    };
+    put("XDG_DATA_HOME=" + testDataHome().string());
+    for (const std::string& entry : extra) {
+        put(entry);
+    }
+    return entries;
 }
 
 int decodedStatus(int raw) {
@@ -77,7 +94,106 @@ int collect(pid_t pid, int out, int err, std::string& outText, std::string& errT
     return decodedStatus(raw);
 }
 
+// A started child: its standard output (-1 unless a pipe the test reads), its standard error
+// (the terminal's master side with a terminal) and the terminal (or -1).
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    int terminal = -1;
+};
+
+Child spawn(const std::vector<std::string>& args, const CliRunOptions& options) {
+    using Output = CliRunOptions::Output;
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    if (options.output == Output::readerGone) {
+        ::close(outPipe[0]);
+        outPipe[0] = -1;
+    }
+    int master = -1;
+    int slave = -1;
+    if (options.terminal && ::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
+    // Everything the child needs is made before fork(): the test may run threads.
+    std::string program = cliPath();
+    std::vector<char*> argv{program.data()};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = childEnvironment(options.environment);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+            ::_exit(126);
+        }
+        const int input = options.terminal ? slave : ::open("/dev/null", O_RDONLY);
+        ::dup2(input, STDIN_FILENO);
+        ::dup2(options.terminal ? slave : errPipe[1], STDERR_FILENO);
+        if (options.output == Output::closed) {
+            ::close(STDOUT_FILENO);
+        } else if (options.output == Output::full) {
+            ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        } else {
+            ::dup2(outPipe[1], STDOUT_FILENO);
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    Child child{pid, options.output == Output::pipe ? outPipe[0] : -1, errPipe[0], -1};
+    if (options.output == Output::closed || options.output == Output::full) {
+        ::close(outPipe[0]);
+    }
+    if (options.terminal) {
+        ::close(slave);
+        ::close(errPipe[0]);
+        child.err = master;
+        child.terminal = master;
+        if (!options.input.empty()) {
+            (void)!::write(master, options.input.data(), options.input.size());
+        }
+    }
+    return child;
+}
+
 } // namespace
+
+CliRunOptions CliRunOptions::typing(std::string text) {
+    CliRunOptions options;
+    options.terminal = true;
+    options.input = std::move(text);
+    return options;
+}
+
+CliRunOptions CliRunOptions::inFolder(std::filesystem::path folder) {
+    CliRunOptions options;
+    options.workingDirectory = std::move(folder);
+    return options;
+}
+
+CliRunOptions CliRunOptions::writingTo(Output output) {
+    CliRunOptions options;
+    options.output = output;
+    return options;
+}
+
+CliRunOptions& CliRunOptions::withEnvironment(std::vector<std::string> entries) {
+    environment = std::move(entries);
+    return *this;
+}
 
 std::vector<std::string> squeezedLines(const std::string& text) {
     std::vector<std::string> rows;
@@ -94,63 +210,22 @@ std::vector<std::string> squeezedLines(const std::string& text) {
 }
 
 CliRun runCli(const std::vector<std::string>& args, const CliRunOptions& options) {
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    int master = -1;
-    int slave = -1;
-    if (options.terminal && ::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
-        const int input = options.terminal ? slave : ::open("/dev/null", O_RDONLY);
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(options.terminal ? slave : errPipe[1], STDERR_FILENO);
-        execCli(args);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
+    const Child child = spawn(args, options);
     CliRun run;
-    int err = errPipe[0];
-    if (options.terminal) {
-        ::close(slave);
-        ::close(errPipe[0]);
-        err = master;
-        if (!options.input.empty()) {
-            (void)!::write(master, options.input.data(), options.input.size());
-        }
+    run.status = collect(child.pid, child.out, child.err, run.out, run.err);
+    if (child.out >= 0) {
+        ::close(child.out);
     }
-    run.status = collect(pid, outPipe[0], err, run.out, run.err);
-    ::close(outPipe[0]);
-    ::close(err);
+    ::close(child.err);
     return run;
 }
 
-BackgroundCli::BackgroundCli(const std::vector<std::string>& args) {
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const int input = ::open("/dev/null", O_RDONLY);
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(errPipe[1], STDERR_FILENO);
-        execCli(args);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    out_ = outPipe[0];
-    err_ = errPipe[0];
+BackgroundCli::BackgroundCli(const std::vector<std::string>& args, const CliRunOptions& options) {
+    const Child child = spawn(args, options);
+    pid_ = child.pid;
+    out_ = child.out;
+    err_ = child.err;
+    terminal_ = child.terminal;
 }
 
 BackgroundCli::~BackgroundCli() {
@@ -158,7 +233,7 @@ BackgroundCli::~BackgroundCli() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    ::close(out_);
+    closeOutput();
     ::close(err_);
 }
 
@@ -170,22 +245,51 @@ std::string BackgroundCli::readErrorLine(double timeout) {
     return readLine(err_, errBuffer_, timeout);
 }
 
+bool BackgroundCli::waitForError(const std::string& text, double timeout) {
+    if (!fill(err_, errBuffer_, timeout,
+              [&](const std::string& buffer) { return buffer.find(text) != std::string::npos; })) {
+        return false;
+    }
+    errBuffer_.erase(0, errBuffer_.find(text) + text.size());
+    return true;
+}
+
+void BackgroundCli::type(const std::string& text) {
+    (void)!::write(terminal_, text.data(), text.size());
+}
+
+void BackgroundCli::closeOutput() {
+    if (out_ >= 0) {
+        ::close(out_);
+        out_ = -1;
+    }
+}
+
 std::string BackgroundCli::readLine(int fd, std::string& buffer, double timeout) {
+    if (!fill(fd, buffer, timeout,
+              [](const std::string& text) { return text.find('\n') != std::string::npos; })) {
+        return {};
+    }
+    const auto newline = buffer.find('\n');
+    std::string line = buffer.substr(0, newline);
+    buffer.erase(0, newline + 1);
+    return line;
+}
+
+bool BackgroundCli::fill(int fd, std::string& buffer, double timeout,
+                         const std::function<bool(const std::string&)>& enough) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     for (;;) {
-        const auto newline = buffer.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = buffer.substr(0, newline);
-            buffer.erase(0, newline + 1);
-            return line;
+        if (enough(buffer)) {
+            return true;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               giveUp - std::chrono::steady_clock::now())
                               .count();
         pollfd pending{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&pending, 1, static_cast<int>(left)) <= 0 ||
+        if (fd < 0 || left <= 0 || ::poll(&pending, 1, static_cast<int>(left)) <= 0 ||
             !drainInto(fd, buffer)) {
-            return {};
+            return false;
         }
     }
 }
