@@ -13,7 +13,7 @@ Console Console::standard() {
                    ::isatty(STDERR_FILENO) == 1};
 }
 
-std::optional<std::string> Console::outputFailure() {
+std::optional<std::string> Console::takeOutputFailure() {
     errno = 0;
     out.flush();
     bool failed = !out.good();
@@ -22,9 +22,10 @@ std::optional<std::string> Console::outputFailure() {
         failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || failed;
     }
     const int reason = errno;
-    if (!failed) {
+    if (!failed || outputFailureTaken_) {
         return std::nullopt;
     }
+    outputFailureTaken_ = true;
     std::string text = "Could not write to standard output";
     if (reason != 0) {
         text += ": " + std::string(std::strerror(reason));

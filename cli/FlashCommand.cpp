@@ -130,7 +130,7 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
         throw std::runtime_error("Flash cancelled. Nothing was written to the calculator.");
     }
     // The verdict is part of what the user agreed to; one that could not be shown is no verdict.
-    if (const auto failure = console.outputFailure()) {
+    if (const auto failure = console.takeOutputFailure()) {
         throw std::runtime_error(*failure + " Nothing was written to the calculator.");
     }
 

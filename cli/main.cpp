@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     pelwick::Console console = pelwick::Console::standard();
     int status = runReportingFailures(line, console);
     // A result that could not be written is not a success.
-    if (const auto failure = console.outputFailure()) {
+    if (const auto failure = console.takeOutputFailure()) {
         std::cerr << *failure << '\n';
         status = status == 0 ? failureStatus : status;
     }
