@@ -21,11 +21,16 @@ std::optional<std::string> Console::takeOutputFailure() {
         // The standard output's own buffer, and a failure the stream may not have seen.
         failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || failed;
     }
-    const int reason = errno;
+    int reason = errno;
     if (!failed || outputFailureTaken_) {
         return std::nullopt;
     }
     outputFailureTaken_ = true;
+    if (reason == 0 && &out == &std::cout && ::write(STDOUT_FILENO, "\n", 1) < 0) {
+        // The stream keeps no reason for a write that failed earlier; one more byte (into output
+        // that is incomplete anyway) finds it out.
+        reason = errno;
+    }
     std::string text = "Could not write to standard output";
     if (reason != 0) {
         text += ": " + std::string(std::strerror(reason));

@@ -128,17 +128,21 @@ TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
         std::string reason;
     };
     const Case cases[] = {
-        {{"checksum", image.string()}, Output::full, "No space left on device"},
-        {{"--demo", "info"}, Output::closed, "Bad file descriptor"},
+        {{"checksum", image.string()}, Output::full, "No space left on device."},
+        {{"--demo", "info"}, Output::closed, "Bad file descriptor."},
         {{"--demo", "backup", "-o", (folder / "backup.bin").string()},
          Output::readerGone,
-         "Broken pipe"},
+         "Broken pipe."},
+        // A verdict that could not be shown is no verdict: the flash does not start.
+        {{"--demo", "flash", image.string(), "--yes", "--no-backup"},
+         Output::readerGone,
+         "Broken pipe. Nothing was written to the calculator."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1]);
         const CliRun run = runCli(c.args, CliRunOptions::writingTo(c.output));
         EXPECT_EQ(run.status, 1);
-        EXPECT_TRUE(run.err.ends_with("Could not write to standard output: " + c.reason + ".\n"))
+        EXPECT_TRUE(run.err.ends_with("Could not write to standard output: " + c.reason + "\n"))
             << run.err;
     }
     // The backup itself was saved: only its report could not be shown.
