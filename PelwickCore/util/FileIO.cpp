@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <optional>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,15 +213,48 @@ std::filesystem::path numberedAlternative(const std::filesystem::path& path, int
     return alternative;
 }
 
+// Gives `temporary` the name `candidate` unless that name exists: 0, or the errno. link() never
+// replaces a name, so two writers can never take the same one. Folders without hard links (FAT
+// on a USB stick) refuse it; there a rename that refuses to replace does the same, and where even
+// that is missing the name is first created exclusively, then filled by a rename.
+int claimName(const std::filesystem::path& temporary, const std::filesystem::path& candidate) {
+    if (::link(temporary.c_str(), candidate.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
+        return errno;
+    }
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EPERM) {
+        return errno;
+    }
+    const int placeholder =
+        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (placeholder < 0) {
+        return errno;
+    }
+    ::close(placeholder);
+    if (::rename(temporary.c_str(), candidate.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(candidate.c_str());
+        return error;
+    }
+    return 0;
+}
+
 // Gives the finished `temporary` the first free name of `path` and its first `alternatives` - 1
-// numbered alternatives, and returns it. link() never replaces an existing name, so two writers
-// can never take the same one. The temporary name is gone afterwards, whatever the outcome.
+// numbered alternatives, and returns it. The temporary name is gone afterwards, whatever the
+// outcome.
 std::filesystem::path claimFreeName(const std::filesystem::path& temporary,
                                     const std::filesystem::path& path, int alternatives) {
     for (int number = 1; number <= alternatives; ++number) {
         const std::filesystem::path candidate = numberedAlternative(path, number);
-        if (::link(temporary.c_str(), candidate.c_str()) == 0) {
-            ::unlink(temporary.c_str());
+        errno = claimName(temporary, candidate);
+        if (errno == 0) {
             return candidate;
         }
         if (errno != EEXIST) {

@@ -8,8 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 
 namespace pelwick {
@@ -82,6 +87,43 @@ TEST(FileIO, WritersRacingForOneNameNeverLoseAFile) {
     }
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(writers * filesEach));
     EXPECT_EQ(namesIn(dir.path()).size(), distinct.size());
+}
+
+// Makes the listed system calls fail with their errno in this process from now on, as a folder on
+// a file system without hard links (FAT) refuses link().
+bool refuseSystemCalls(const std::vector<std::pair<long, int>>& refusals) {
+    std::vector<sock_filter> program{
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+    for (const auto& [call, error] : refusals) {
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(call), 0, 1));
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<__u32>(error)));
+    }
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+TEST(FileIO, FoldersWithoutHardLinksStillNeverLoseAFile) {
+    const std::vector<std::pair<long, int>> noLinks{{SYS_link, EPERM}, {SYS_linkat, EPERM}};
+    auto noRenameFlags = noLinks;
+    noRenameFlags.push_back({SYS_renameat2, EINVAL});
+    for (const auto& refusals : {noLinks, noRenameFlags}) {
+        TempDir dir;
+        const fs::path name = dir / "hp15c-20260105-143209-001.bin";
+        const auto names = testing::inChildProcess(
+            [&] { return refuseSystemCalls(refusals); },
+            [&] {
+                const fs::path first = writeNewFileAtomically(name, Bytes{1});
+                const fs::path second = writeNewFileAtomically(name, Bytes{2});
+                return first.filename().string() + " " + second.filename().string();
+            });
+        ASSERT_TRUE(names.has_value());
+        EXPECT_EQ(*names, "hp15c-20260105-143209-001.bin hp15c-20260105-143209-001-2.bin");
+        EXPECT_EQ(readWholeFile(name), Bytes{1});
+        EXPECT_EQ(readWholeFile(dir / "hp15c-20260105-143209-001-2.bin"), Bytes{2});
+        EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+    }
 }
 
 TEST(FileIO, NewFilesFollowTheUmaskAndAReplacedFileKeepsItsModeAndOwner) {
