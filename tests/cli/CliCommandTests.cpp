@@ -94,9 +94,9 @@ TEST(CliChecksum, ShowsTheTestMenuValueAndTheVerdictForEachFile) {
                            ": it is a named pipe, not a regular file.\n");
     EXPECT_NE(run.out.find("Checksum:  9090h\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Test menu: ChE - - 9090h\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Checksum 9090h. This firmware is not in the list of known versions. "
-                           "Make sure it is made for your calculator’s model. Are you sure you "
-                           "want to install it?"),
+    EXPECT_NE(run.out.find("Checksum 9090h: HP 15c Collector’s Edition original firmware of "
+                           "2023-01-05. Make sure your calculator is an HP 15c Collector’s "
+                           "Edition."),
               std::string::npos);
 
     // Against a backup of the same image the file is already on the calculator; another image is

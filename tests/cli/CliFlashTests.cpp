@@ -70,8 +70,8 @@ TEST(CliFlash, FlashesAfterJudgingAndBackingUpTheCalculator) {
     const CliRun run = runCli({"--demo", "--settle", "0", "flash", image.string(), "--yes",
                                "--backup-dir", backups.string()});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, "On the calculator: Checksum 9090h. This firmware is not in the "
-                                  "list of known versions."))
+    EXPECT_TRUE(contains(run.out, "On the calculator: Checksum 9090h: HP 15c Collector’s Edition "
+                                  "original firmware of 2023-01-05."))
         << run.out;
     EXPECT_TRUE(contains(run.out, "In " + image.string() + ": Checksum " +
                                       VoyagerFirmwareChecksum::formattedOf(imageBytes) + "."));
@@ -84,8 +84,8 @@ TEST(CliFlash, FlashesAfterJudgingAndBackingUpTheCalculator) {
 
     const auto saved = filesIn(backups);
     ASSERT_EQ(saved.size(), 1u);
-    EXPECT_TRUE(
-        std::regex_match(saved[0].filename().string(), std::regex(R"(firmware-9090h-\d{8}\.bin)")));
+    EXPECT_TRUE(std::regex_match(saved[0].filename().string(),
+                                 std::regex(R"(hp15c-ce-20230105-9090h-\d{8}\.bin)")));
     EXPECT_EQ(readWholeFile(saved[0]), preloadedImage());
 
     // A second calculator with the same firmware on the same day keeps the first one's backup.
@@ -167,7 +167,8 @@ TEST(CliBackup, SavesTheApplicationRegionUnderAGivenOrDefaultName) {
     const CliRun named = runCli({"--demo", "backup", "-o", out.string()});
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(readWholeFile(out), preloadedImage());
-    EXPECT_TRUE(contains(named.out, "Checksum 9090h. This firmware is not in the list"));
+    EXPECT_TRUE(
+        contains(named.out, "Checksum 9090h: HP 15c Collector’s Edition original firmware"));
 
     // A name of its own choosing that is taken gets a number; the earlier file stays.
     for (const char* suffix : {"", "-2"}) {
@@ -176,7 +177,7 @@ TEST(CliBackup, SavesTheApplicationRegionUnderAGivenOrDefaultName) {
         std::smatch name;
         ASSERT_TRUE(std::regex_search(
             unnamed.out, name,
-            std::regex(R"(firmware-9090h-\d{8})" + std::string(suffix) + R"(\.bin)")))
+            std::regex(R"(hp15c-ce-20230105-9090h-\d{8})" + std::string(suffix) + R"(\.bin)")))
             << unnamed.out;
         EXPECT_EQ(readWholeFile(folder / name.str()), preloadedImage());
     }
@@ -245,7 +246,8 @@ TEST(CliDemo, RunsTheWholeFlowAndEndsWithTheChecksumToExpect) {
     // The backup is the calculator as it was; the image it then flashed and verified is the one
     // whose checksum closes the output.
     std::smatch backupName;
-    ASSERT_TRUE(std::regex_search(run.out, backupName, std::regex(R"(firmware-9090h-\d{8}\.bin)")));
+    ASSERT_TRUE(std::regex_search(run.out, backupName,
+                                  std::regex(R"(hp15c-ce-20230105-9090h-\d{8}\.bin)")));
     EXPECT_EQ(readWholeFile(folder / backupName.str()), preloadedImage());
     EXPECT_TRUE(contains(run.out, "Flashed and verified."));
     EXPECT_TRUE(contains(run.out, "Verified: the calculator holds " + image.string() + "."));

@@ -151,9 +151,9 @@ TEST(KnownFirmware, ModelsDisplayNameAndLookup) {
     EXPECT_EQ(KnownFirmware::find(0x3333, list), std::nullopt);
     EXPECT_EQ(KnownFirmware::find(0x1111, {}), std::nullopt);
 
-    // The shipped catalogue loads from the bundle beside this executable and never lists the
-    // simulated calculator's image.
-    EXPECT_EQ(KnownFirmware::find(0x9090), std::nullopt);
+    // The shipped catalogue loads from the bundle beside this executable.
+    EXPECT_EQ(KnownFirmware::find(0x9090), (KnownFirmwareEntry{0x9090, hp15c, "hp15c-ce-20230105",
+                                                               "original firmware of 2023-01-05"}));
     EXPECT_EQ(&KnownFirmware::all(), &KnownFirmware::all());
 }
 

@@ -67,18 +67,20 @@ TEST(VoyagerFirmwareChecksum, TrimmingIsAViewIntoTheInput) {
 }
 
 TEST(VoyagerFirmwareChecksum, AssessmentEntryPointsIgnoreASkippedBackup) {
-    // The shipped catalogue never lists the simulated calculator's image.
+    // The shipped catalogue lists the simulated calculator's checksum as the original 15c CE
+    // firmware.
     const Bytes image = simulatedImage();
     const auto backup = Checksum::backupAssessment(image);
     EXPECT_EQ(backup.displayed(), 0x9090);
-    EXPECT_FALSE(backup.isRecognized());
+    EXPECT_TRUE(backup.isRecognized());
 
     const auto againstBackup = Checksum::firmwareFileAssessment(image, backup, false);
     EXPECT_EQ(againstBackup.kind(), FirmwareFileAssessment::Kind::alreadyOnCalculator);
 
     const auto skipped = Checksum::firmwareFileAssessment(image, backup, true);
     EXPECT_EQ(skipped, Checksum::firmwareFileAssessment(image, std::nullopt, false));
-    EXPECT_EQ(skipped.kind(), FirmwareFileAssessment::Kind::unrecognized);
+    EXPECT_EQ(skipped.kind(), FirmwareFileAssessment::Kind::known);
+    EXPECT_EQ(skipped.onCalculator(), std::nullopt);
     EXPECT_EQ(skipped.displayed(), 0x9090);
 }
 
