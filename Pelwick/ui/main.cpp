@@ -1,16 +1,15 @@
 #include "store/FlasherStore.h"
+#include "ui/Application.h"
 #include "ui/MainWindow.h"
+#include "ui/platform/ColorSchemeFollower.h"
 #include "ui/platform/QtStorePlatform.h"
 
 #include <QApplication>
-#include <QStyleFactory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Pelwick");
-    QApplication::setOrganizationName("Quorvane");
-    QApplication::setApplicationDisplayName("Pelwick");
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    pelwick::prepareApplication();
+    pelwick::ColorSchemeFollower colorScheme;
 
     pelwick::QtStorePlatform qt = pelwick::QtStorePlatform::make();
     auto store = pelwick::FlasherStore::create(qt.platform);

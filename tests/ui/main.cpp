@@ -1,7 +1,8 @@
-// The window's tests need a QApplication before the first widget; QTest's event helpers then work
-// inside ordinary GoogleTest cases.
+// The window's tests need a QApplication, set up as the application sets itself up, before the
+// first widget; QTest's event helpers then work inside ordinary GoogleTest cases.
+#include "ui/Application.h"
+
 #include <QApplication>
-#include <QStyleFactory>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@ int main(int argc, char* argv[]) {
     }
     setenv("TZ", "UTC", 1);
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    pelwick::prepareApplication();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -60,7 +60,7 @@ void Badge::paintEvent(QPaintEvent*) {
     }
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setPen(QPen(Theme::tint(pal, color, 0.55), 1));
-    painter.setBrush(Theme::tint(pal, color, Theme::isDark(pal) ? 0.22 : 0.12));
+    painter.setBrush(Theme::badgeFill(pal, color));
     painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
     painter.setFont(badgeFont());
     painter.setPen(color);

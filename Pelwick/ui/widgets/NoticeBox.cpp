@@ -119,7 +119,7 @@ void NoticeBox::paintEvent(QPaintEvent*) {
     const bool dark = Theme::isDark(pal);
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setPen(QPen(Theme::tint(pal, color, dark ? 0.45 : 0.35), 1));
-    painter.setBrush(Theme::tint(pal, color, dark ? 0.16 : 0.08));
+    painter.setBrush(Theme::noticeFill(pal, color));
     painter.drawRoundedRect(area, 8, 8);
 }
 

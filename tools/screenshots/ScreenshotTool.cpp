@@ -1,10 +1,15 @@
-// Renders every screen of the window to PNG files, light and dark, on Qt's offscreen platform.
-// The store runs on the fake main queue in virtual time; device work runs against simulated
-// calculators and can be held at a chosen command to show an operation in progress.
+// Renders every screen of the window to PNG files, light and dark, at the default window size
+// (920 × 760) and maximised on a large screen (1920 × 1080), on Qt's offscreen platform. The
+// application is set up and themed exactly as `pelwick` sets itself up, with the catalogue it
+// ships. The store runs on the fake main queue in virtual time; device work runs against
+// simulated calculators and can be held at a chosen command to show an operation in progress.
 //
 //   pelwick_screenshots OUTDIR
+//
+// Writes OUTDIR/<light|dark>/<920x760|1920x1080>/<screen>.png. Ends with status 3 when a screen
+// does not fit the default window without scrolling (it is then also saved tall enough to show
+// everything, as <screen>-full.png).
 
-#include "firmware/VoyagerFirmwareChecksum.h"
 #include "screenshots/GatedWork.h"
 #include "store/FlasherStore.h"
 #include "support/TempDir.h"
@@ -12,10 +17,11 @@
 #include "support/store/MemorySettings.h"
 #include "support/store/QuitRecorder.h"
 #include "support/store/ScriptedDialogs.h"
+#include "ui/Application.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
+#include "ui/platform/QtStorePlatform.h"
 #include "uisupport/CalculatorBench.h"
-#include "util/FileIO.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,12 +29,10 @@
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStyleFactory>
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <grp.h>
 #include <iostream>
 #include <memory>
@@ -45,6 +49,10 @@ namespace {
 QString outputFolder;
 QString scheme;
 int written = 0;
+QStringList notFitting;
+
+const QSize defaultSize(920, 760);
+const QSize largeSize(1920, 1080);
 
 /// One window on its own store and fakes.
 class Session {
@@ -66,7 +74,7 @@ public:
         platform.makeRealCableFlasher = [bench = bench] { return bench->flasher(); };
         store = FlasherStore::create(platform);
         window = std::make_unique<MainWindow>(store, [] {});
-        window->resize(920, 760);
+        window->resize(defaultSize);
         window->show();
         settle();
     }
@@ -123,8 +131,10 @@ public:
     std::unique_ptr<MainWindow> window;
 };
 
-void save(QWidget& widget, const QString& name) {
-    const QString path = outputFolder + "/" + scheme + "/" + name + ".png";
+void save(QWidget& widget, const QString& size, const QString& name) {
+    const QString folder = outputFolder + "/" + scheme + "/" + size;
+    QDir().mkpath(folder);
+    const QString path = folder + "/" + name + ".png";
     if (!widget.grab().save(path)) {
         std::cerr << "could not write " << path.toStdString() << "\n";
         std::exit(1);
@@ -132,25 +142,42 @@ void save(QWidget& widget, const QString& name) {
     ++written;
 }
 
-/// The window as the user sees it at 920 × 760 and, when its content scrolls, once more tall
-/// enough to show everything.
-void shoot(Session& session, const QString& name) {
-    session.window->resize(920, 760);
-    session.pump();
-    save(*session.window, name);
+QString sizeName(QSize size) {
+    return QString("%1x%2").arg(size.width()).arg(size.height());
+}
+
+/// How far the visible content of the window scrolls.
+int overflow(MainWindow& window) {
     int extra = 0;
-    for (QScrollArea* area : session.window->findChildren<QScrollArea*>()) {
+    for (QScrollArea* area : window.findChildren<QScrollArea*>()) {
         if (area->isVisible()) {
             extra = std::max(extra, area->verticalScrollBar()->maximum());
         }
     }
-    if (extra > 0) {
-        session.window->resize(920, 760 + extra + 8);
+    return extra;
+}
+
+/// The window as the user sees it at the default size and on a large screen. A screen that
+/// needs scrolling at the default size is noted and saved once more, tall enough to show all.
+void shoot(Session& session, const QString& name) {
+    for (const QSize size : {defaultSize, largeSize}) {
+        session.window->resize(size);
         session.pump();
-        save(*session.window, name + "-full");
-        session.window->resize(920, 760);
-        session.pump();
+        save(*session.window, sizeName(size), name);
+        const int extra = size == defaultSize ? overflow(*session.window) : 0;
+        if (extra > 0) {
+            notFitting << scheme + "/" + name + QString(" (%1 px)").arg(extra);
+            session.window->resize(size + QSize(0, extra + 8));
+            session.pump();
+            save(*session.window, sizeName(size), name + "-full");
+        }
     }
+    session.window->resize(defaultSize);
+    session.pump();
+}
+
+void saveDialog(QWidget& dialog, const QString& name) {
+    save(dialog, "dialogs", name);
 }
 
 QMessageBox* openConfirmation(Session& session) {
@@ -206,7 +233,7 @@ void demoWizard(Files& files) {
     shoot(session, "demo-3-backup-read");
     session.store->setConfirmSkipBackup(true);
     if (QMessageBox* box = openConfirmation(session)) {
-        save(*box, "demo-3-backup-skip-confirmation");
+        saveDialog(*box, "demo-3-backup-skip-confirmation");
         clickButton(*box, "Cancel");
     }
     session.settle();
@@ -232,7 +259,7 @@ void demoWizard(Files& files) {
         std::cerr << "no flash confirmation\n";
         std::exit(1);
     }
-    save(*box, "demo-5-flash-confirmation");
+    saveDialog(*box, "demo-5-flash-confirmation");
     session.work->armGate('S', 100);
     clickButton(*box, "Flash at 0x04000");
     session.settle();
@@ -278,7 +305,7 @@ void flashWizard(Files& files) {
     shoot(session, "flash-5-flash-ready");
     session.store->setConfirmFlash(true);
     if (QMessageBox* box = openConfirmation(session)) {
-        save(*box, "flash-5-flash-confirmation");
+        saveDialog(*box, "flash-5-flash-confirmation");
         session.bench->tamperNextBlockRead = true;
         clickButton(*box, "Flash at 0x04000");
     }
@@ -389,22 +416,6 @@ void portHelpScreens(Files& files) {
     shoot(session, "flash-3-backup-port-not-permitted");
 }
 
-/// A catalogue that knows the simulator's preloaded firmware and the demo image, so the DEMO
-/// screens show recognised firmware; the FLASH run chooses an unlisted image.
-void writeCatalogue(const TempDir& folder, const Bytes& demoImage) {
-    const auto bundle = folder.path() / "Pelwick_PelwickCore.bundle";
-    std::filesystem::create_directories(bundle);
-    const std::string demo =
-        VoyagerFirmwareChecksum::formatted(VoyagerFirmwareChecksum::displayedValue(demoImage));
-    std::ofstream(bundle / "known-firmware.json") << R"({"firmware": [
-            {"checksum": "9090", "model": "HP 15c Collector’s Edition", "fileName": "hp15c-ce",
-             "description": "Preloaded in the simulator"},
-            {"checksum": ")" << demo.substr(0, 4) << R"(", "model": "HP 15c Collector’s Edition",
-             "fileName": "hp15c-ce-demo", "description": "Demo image"}
-        ]})";
-    setenv("PELWICK_BUNDLE_DIR", bundle.c_str(), 1);
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -418,26 +429,21 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QFont font("DejaVu Sans");
-    font.setPointSizeF(10);
-    QApplication::setFont(font);
+    prepareApplication();
     outputFolder = QDir(argv[1]).absolutePath();
 
     Files files;
-    const std::filesystem::path built =
-        std::filesystem::path(PELWICK_BIN_DIR) / "demo-firmware" / "pelwick-demo-image.bin";
-    files.demoImage = std::filesystem::exists(built)
-                          ? built
-                          : files.folder.write("pelwick-demo-image.bin", patternImage(7));
+    const auto demoFolder = demoFirmwareFolder();
+    if (!demoFolder) {
+        std::cerr << "the demo image is missing beside the program\n";
+        return 1;
+    }
+    files.demoImage = *demoFolder / "pelwick-demo-image.bin";
     files.otherImage = files.folder.write("hp15c-custom.bin", patternImage(3));
-    TempDir catalogueFolder;
-    writeCatalogue(catalogueFolder, readWholeFile(files.demoImage));
 
-    for (const char* name : {"light", "dark"}) {
-        scheme = name;
-        QDir().mkpath(outputFolder + "/" + scheme);
-        QApplication::setPalette(scheme == "light" ? Theme::lightPalette() : Theme::darkPalette());
+    for (const Theme::ColorScheme colors : {Theme::ColorScheme::light, Theme::ColorScheme::dark}) {
+        scheme = colors == Theme::ColorScheme::light ? "light" : "dark";
+        Theme::apply(colors);
         welcomeScreens();
         demoWizard(files);
         flashWizard(files);
@@ -446,5 +452,10 @@ int main(int argc, char* argv[]) {
         portHelpScreens(files);
     }
     std::cout << "wrote " << written << " screenshots to " << outputFolder.toStdString() << "\n";
+    if (!notFitting.isEmpty()) {
+        std::cout << "These screens need scrolling at " << sizeName(defaultSize).toStdString()
+                  << ":\n  " << notFitting.join("\n  ").toStdString() << "\n";
+        return 3;
+    }
     return 0;
 }

@@ -1,0 +1,15 @@
+#include "ui/Application.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+namespace pelwick {
+
+void prepareApplication() {
+    QApplication::setApplicationName("Pelwick");
+    QApplication::setOrganizationName("Quorvane");
+    QApplication::setApplicationDisplayName("Pelwick");
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+}
+
+} // namespace pelwick
