@@ -6,6 +6,9 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     pelwick::prepareApplication();
@@ -21,5 +24,10 @@ int main(int argc, char* argv[]) {
         window.show();
         status = QApplication::exec();
     }
-    return status;
+    // The window has stopped the store and closed the connection. A connection attempt still
+    // waiting for a silent port would hold the exit for seconds, and one that the user chose to
+    // abandon must not be waited for either: nothing of ours is left to save, so end here
+    // instead of joining the device threads.
+    std::fflush(nullptr);
+    std::quick_exit(status);
 }
