@@ -279,6 +279,9 @@ private:
     void runBatchUnit(const std::shared_ptr<UnitTask>& task);
     void batchUnitFlashStep(const std::shared_ptr<UnitTask>& task);
     void finishBatchUnit(const std::shared_ptr<UnitTask>& task, std::exception_ptr error);
+    /// The batch setup's pass: lists the cables (connecting to none) and shows whether one is
+    /// plugged in.
+    void showBatchSetupCable();
     void cancelBatchUnitTask();
     void prepareBatchUnit(bool nextNumber);
     std::string formattedSessionStamp() const;

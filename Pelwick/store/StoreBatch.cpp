@@ -146,12 +146,30 @@ void FlasherStore::refreshBatchConnection(std::function<void()> done) {
             done();
         }
     };
+    if (batchPhase_ == BatchPhase::setup && !wizard_.isBusy) {
+        showBatchSetupCable();
+        finish();
+        return;
+    }
     if ((batchPhase_ != BatchPhase::waiting && batchPhase_ != BatchPhase::error) ||
         wizard_.isBusy || batchUnitWorkTask_ || deviceAttemptInFlight()) {
         finish();
         return;
     }
     checkCablesAndConnection(true, finish);
+}
+
+void FlasherStore::showBatchSetupCable() {
+    // The setup connects to nothing, but shows whether a programming cable is plugged in.
+    const CableListing listing = listCables(flasher_);
+    if (listing.cables.empty()) {
+        assign(portPath_, std::nullopt);
+        assign(status_, waitingForCable);
+        return;
+    }
+    assign(portPath_,
+           listing.modems.empty() ? listing.cables.front().path : listing.modems.front().path);
+    assign(status_, cableDetected);
 }
 
 void FlasherStore::connectForBatchPass(std::vector<SerialPort> cables,
