@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
-#include <QStandardPaths>
+#include <QTreeView>
 
 namespace pelwick {
 
@@ -29,14 +31,28 @@ void prepared(QFileDialog& dialog, const std::string& title) {
     dialog.setWindowModality(Qt::ApplicationModal);
 }
 
+/// The folder last used for a kind of dialog, else the home folder.
+QString startFolder(const QString& last) {
+    return !last.isEmpty() && QDir(last).exists() ? last : QDir::homePath();
+}
+
 } // namespace
 
-std::optional<std::filesystem::path> QtDialogs::run(QFileDialog& dialog) {
+std::optional<std::filesystem::path> QtDialogs::run(QFileDialog& dialog, QString& folder) {
+    dialog.setViewMode(QFileDialog::Detail);
+    // Wide enough for the name, size, type and date columns beside the places list.
+    dialog.resize(960, 560);
+    if (auto* files = dialog.findChild<QTreeView*>("treeView")) {
+        files->header()->resizeSection(0, 340);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     const QString chosen = dialog.selectedFiles().first();
-    lastFolder_ = dialog.directory().absolutePath();
+    // A chosen folder is itself where the next choice of a folder starts; a chosen file's folder
+    // is where the next file is looked for.
+    folder = dialog.fileMode() == QFileDialog::Directory ? QFileInfo(chosen).absoluteFilePath()
+                                                         : QFileInfo(chosen).absolutePath();
     return std::filesystem::path(chosen.toStdString());
 }
 
@@ -46,13 +62,9 @@ std::optional<std::filesystem::path> QtDialogs::saveFile(const std::string& titl
     prepared(dialog, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    const QString folder =
-        !lastFolder_.isEmpty()
-            ? lastFolder_
-            : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    dialog.setDirectory(QDir(folder).exists() ? folder : QDir::homePath());
+    dialog.setDirectory(startFolder(saveFolder_));
     dialog.selectFile(QString::fromStdString(proposedName));
-    return run(dialog);
+    return run(dialog, saveFolder_);
 }
 
 std::optional<std::filesystem::path> QtDialogs::openFile(const std::string& title,
@@ -62,13 +74,9 @@ std::optional<std::filesystem::path> QtDialogs::openFile(const std::string& titl
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     const auto start = openFileStartFolder();
-    if (start) {
-        dialog.setDirectory(QString::fromStdString(start->string()));
-    } else if (!lastFolder_.isEmpty()) {
-        dialog.setDirectory(lastFolder_);
-    }
+    dialog.setDirectory(start ? QString::fromStdString(start->string()) : startFolder(openFolder_));
     addMessage(dialog, message);
-    return run(dialog);
+    return run(dialog, openFolder_);
 }
 
 std::optional<std::filesystem::path> QtDialogs::chooseFolder(const std::string& title,
@@ -78,11 +86,9 @@ std::optional<std::filesystem::path> QtDialogs::chooseFolder(const std::string& 
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    if (!lastFolder_.isEmpty()) {
-        dialog.setDirectory(lastFolder_);
-    }
+    dialog.setDirectory(startFolder(chooseFolder_));
     addMessage(dialog, message);
-    return run(dialog);
+    return run(dialog, chooseFolder_);
 }
 
 } // namespace pelwick

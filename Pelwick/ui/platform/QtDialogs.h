@@ -11,10 +11,13 @@ class QFileDialog;
 namespace pelwick {
 
 /// The store's file dialogs as Qt file dialogs, modal to the active window. The dialogs are Qt's
-/// own (not the desktop's), so that the explaining message can be shown above the file list.
+/// own (not the desktop's), so that the explaining message can be shown below the file list.
+/// Each kind of dialog (saving a backup, choosing a firmware file, choosing a backup folder)
+/// opens in the folder last used for it, else in the home folder, large enough to show the
+/// file list's columns.
 class QtDialogs : public Dialogs {
 public:
-    /// Where an open dialog starts; none leaves Qt's choice (the last folder used).
+    /// Where an open dialog starts; none: the folder last used for it.
     using StartFolder = std::function<std::optional<std::filesystem::path>()>;
 
     void setOpenFileStartFolder(StartFolder folder) { openFileStartFolder_ = std::move(folder); }
@@ -31,10 +34,13 @@ public:
                                                       const std::string& message) override;
 
 private:
-    std::optional<std::filesystem::path> run(QFileDialog& dialog);
+    /// Runs `dialog` in `folder` (or the home folder); a choice makes its folder `folder`.
+    std::optional<std::filesystem::path> run(QFileDialog& dialog, QString& folder);
 
     StartFolder openFileStartFolder_;
-    QString lastFolder_;
+    QString saveFolder_;
+    QString openFolder_;
+    QString chooseFolder_;
 };
 
 } // namespace pelwick
