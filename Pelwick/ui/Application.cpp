@@ -1,5 +1,7 @@
 #include "ui/Application.h"
 
+#include "ui/Accessibility.h"
+
 #include <QApplication>
 #include <QStyleFactory>
 
@@ -10,6 +12,7 @@ void prepareApplication() {
     QApplication::setOrganizationName("Quorvane");
     QApplication::setApplicationDisplayName("Pelwick");
     QApplication::setStyle(QStyleFactory::create("Fusion"));
+    Accessibility::installRoles();
 }
 
 } // namespace pelwick

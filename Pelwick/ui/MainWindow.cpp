@@ -6,9 +6,12 @@
 #include "ui/screens/ProbeScreen.h"
 #include "ui/screens/WelcomeScreen.h"
 #include "ui/screens/WizardScreen.h"
+#include "ui/widgets/Confirmation.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QShortcut>
@@ -22,7 +25,7 @@ MainWindow::MainWindow(std::shared_ptr<FlasherStore> store, std::function<void()
     : QWidget(parent), store_(std::move(store)), stack_(new QStackedWidget(this)),
       welcome_(new WelcomeScreen(*store_, stack_)),
       wizard_(new WizardScreen(*store_, quit, stack_)), batch_(new BatchScreen(*store_, stack_)),
-      probe_(new ProbeScreen(*store_, quit, stack_)) {
+      probe_(new ProbeScreen(*store_, quit, stack_)), quit_(quit) {
     setObjectName("flasher-main");
     setAttribute(Qt::WA_DeleteOnClose, false);
     stack_->addWidget(welcome_);
@@ -39,6 +42,12 @@ MainWindow::MainWindow(std::shared_ptr<FlasherStore> store, std::function<void()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, &MainWindow::pressReturnButton);
     }
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &MainWindow::pressEscapeButton);
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quitKey->setContext(Qt::WindowShortcut);
+    connect(quitKey, &QShortcut::activated, this, &MainWindow::requestQuit);
 
     std::weak_ptr<FlasherStore> weakStore = store_;
     shortcut_ = new SimulatorShortcutFilter(
@@ -86,11 +95,18 @@ void MainWindow::refreshNow() {
     } else if (store_->isBatchSession()) {
         screen = batch_;
     }
-    if (stack_->currentWidget() != screen) {
+    const QPointer<QWidget> focused = QApplication::focusWidget();
+    const bool switching = stack_->currentWidget() != screen;
+    if (switching) {
         stack_->setCurrentWidget(screen);
     }
     screen->refresh();
     setWindowTitle(QString::fromStdString(store_->appTitle()));
+    // When the button the user had moved to goes away, Qt hands the focus to the next one in
+    // the chain, which the user never chose; Return must then mean the default button again.
+    if (switching || (focused && isAncestorOf(focused) && !focused->isVisible())) {
+        setFocus(Qt::OtherFocusReason);
+    }
 }
 
 Screen* MainWindow::currentScreen() const {
@@ -98,10 +114,54 @@ Screen* MainWindow::currentScreen() const {
 }
 
 void MainWindow::pressReturnButton() {
-    if (QPushButton* button = currentScreen()->returnButton();
+    // A button the user has moved to with Tab acts; a mode card or a segment is a choice, not
+    // an action, so the default button acts then.
+    auto* focused = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+    QAbstractButton* button = focused && !focused->isCheckable() && isAncestorOf(focused)
+                                  ? focused
+                                  : currentScreen()->returnButton();
+    if (button && button->isVisible() && button->isEnabled()) {
+        button->click();
+    }
+}
+
+void MainWindow::pressEscapeButton() {
+    if (QPushButton* button = currentScreen()->escapeButton();
         button && button->isVisible() && button->isEnabled()) {
         button->click();
     }
+}
+
+bool MainWindow::isBusy() const {
+    return store_->wizard().isBusy || store_->hasBatchUnitTask();
+}
+
+void MainWindow::requestQuit() {
+    if (!quit_) {
+        return;
+    }
+    if (!isBusy()) {
+        quit_();
+        return;
+    }
+    askToQuit(quit_);
+}
+
+void MainWindow::askToQuit(std::function<void()> quit) {
+    if (quitConfirmation_) {
+        return;
+    }
+    quitConfirmation_ = askToConfirm(
+        this, "Quit while the calculator is busy?",
+        "Pelwick is still working: " + QString::fromStdString(store_->status()) +
+            " Quitting stops it half-way. If firmware is being written, the calculator keeps its "
+            "bootloader but needs another flash before it works again.",
+        "Quit", [this, quit](bool yes) {
+            if (yes) {
+                quitConfirmed_ = true;
+                quit();
+            }
+        });
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -113,6 +173,11 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (isBusy() && !quitConfirmed_) {
+        event->ignore();
+        askToQuit([this] { close(); });
+        return;
+    }
     tearDown();
     QWidget::closeEvent(event);
 }
@@ -124,6 +189,10 @@ void MainWindow::tearDown() {
     tornDown_ = true;
     // Stops the monitoring loop, removes the demo shortcut and closes the connection.
     store_->stop();
+}
+
+QMessageBox* MainWindow::quitConfirmation() const {
+    return quitConfirmation_.data();
 }
 
 } // namespace pelwick

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 
+class QMessageBox;
 class QStackedWidget;
 
 namespace pelwick {
@@ -21,9 +23,13 @@ class WizardScreen;
 /// screen as the store's state decides and re-reads the store after every change. Showing it the
 /// first time starts the store; closing it stops the store's monitoring, removes the demo
 /// shortcut and closes the connection.
+///
+/// Keys: Return presses the button that has the keyboard focus, or the screen's default button
+/// when none has; Escape presses the screen's way back; Ctrl+Q quits. Quitting or closing while
+/// an operation runs on the calculator asks first.
 class MainWindow : public QWidget {
 public:
-    /// `quit` ends the application (Done, Quit).
+    /// `quit` ends the application (Done, Quit, Ctrl+Q).
     MainWindow(std::shared_ptr<FlasherStore> store, std::function<void()> quit,
                QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -36,6 +42,11 @@ public:
     WizardScreen* wizardScreen() const { return wizard_; }
     BatchScreen* batchScreen() const { return batch_; }
     ProbeScreen* probeScreen() const { return probe_; }
+    /// The open question before quitting, if any.
+    QMessageBox* quitConfirmation() const;
+
+    /// Ctrl+Q: quits, asking first while the calculator is being worked on.
+    void requestQuit();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -44,6 +55,11 @@ protected:
 private:
     void scheduleRefresh();
     void pressReturnButton();
+    void pressEscapeButton();
+    /// An operation on the calculator is running (or a batch unit is under way).
+    bool isBusy() const;
+    /// Asks before quitting; `quit` runs when the user agrees.
+    void askToQuit(std::function<void()> quit);
     void tearDown();
 
     std::shared_ptr<FlasherStore> store_;
@@ -56,6 +72,9 @@ private:
     bool refreshPending_ = false;
     bool started_ = false;
     bool tornDown_ = false;
+    std::function<void()> quit_;
+    QPointer<QMessageBox> quitConfirmation_;
+    bool quitConfirmed_ = false;
 };
 
 } // namespace pelwick

@@ -108,7 +108,7 @@ QColor tint(const QPalette& palette, const QColor& color, double alpha) {
 }
 
 QColor secondaryText(const QPalette& palette) {
-    return tint(palette, palette.color(QPalette::WindowText), isDark(palette) ? 0.68 : 0.64);
+    return tint(palette, palette.color(QPalette::WindowText), 0.68);
 }
 
 QColor separator(const QPalette& palette) {
@@ -118,6 +118,10 @@ QColor separator(const QPalette& palette) {
 QColor cardBackground(const QPalette& palette) {
     return isDark(palette) ? palette.color(QPalette::Window).lighter(118)
                            : palette.color(QPalette::Window).lighter(104);
+}
+
+QColor selectedFill(const QPalette& palette) {
+    return tint(palette, accent(palette), isDark(palette) ? 0.18 : 0.08);
 }
 
 QColor focusRing(const QPalette& palette) {

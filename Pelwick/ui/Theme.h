@@ -41,6 +41,8 @@ QColor secondaryText(const QPalette& palette);
 QColor separator(const QPalette& palette);
 /// Background of the step list, slightly set off from the window.
 QColor cardBackground(const QPalette& palette);
+/// Background of the chosen mode card and the current step.
+QColor selectedFill(const QPalette& palette);
 /// The ring around the widget that has the keyboard focus.
 QColor focusRing(const QPalette& palette);
 /// Background of a message box of the tone colour `tone`.

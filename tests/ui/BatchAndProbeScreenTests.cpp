@@ -1,18 +1,21 @@
 #include "UiHarness.h"
 
+#include "ui/drawings/ProgrammingModeIllustration.h"
 #include "ui/screens/BatchScreen.h"
 #include "ui/screens/ProbeScreen.h"
 #include "ui/screens/WelcomeScreen.h"
+#include "ui/widgets/ActionButton.h"
+#include "ui/widgets/Badge.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
-#include "ui/widgets/FlashPagePreview.h"
-#include "ui/widgets/LabelledProgress.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/ModeCard.h"
-#include "ui/widgets/ProminentButton.h"
+#include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/ScreenHeader.h"
 #include "ui/widgets/SegmentedPicker.h"
 #include "ui/widgets/ToneLabel.h"
 
 #include <QPushButton>
+#include <QTreeWidget>
 
 namespace pelwick::testing {
 namespace {
@@ -25,10 +28,9 @@ void begin(UiHarness& ui, FlasherMode mode) {
 /// The texts of the batch screen's visible footer buttons, left to right.
 QStringList visibleButtons(const BatchScreen& batch) {
     QStringList shown;
-    for (QPushButton* button : {batch.backButton(), static_cast<QPushButton*>(batch.stopButton()),
-                                static_cast<QPushButton*>(batch.startButton()),
-                                static_cast<QPushButton*>(batch.nextButton()),
-                                static_cast<QPushButton*>(batch.retryButton())}) {
+    for (QPushButton* button : std::initializer_list<QPushButton*>{
+             batch.backButton(), batch.stopButton(), batch.startButton(), batch.nextButton(),
+             batch.retryButton()}) {
         if (button->isVisible()) {
             shown << button->text();
         }
@@ -36,7 +38,17 @@ QStringList visibleButtons(const BatchScreen& batch) {
     return shown;
 }
 
-TEST(BatchScreen, OffersTheButtonsOfEachPhase) {
+/// The texts of one row of the unit list.
+QStringList unitRow(const BatchScreen& batch, int row) {
+    QStringList texts;
+    const QTreeWidgetItem* item = batch.unitList()->topLevelItem(row);
+    for (int column = 0; item && column < item->columnCount(); ++column) {
+        texts << item->text(column);
+    }
+    return texts;
+}
+
+TEST(BatchScreen, OffersTheButtonsOfEachPhaseAndListsTheSessionsUnits) {
     UiHarness ui;
     BatchScreen* batch = ui.window->batchScreen();
     begin(ui, FlasherMode::batch);
@@ -61,6 +73,9 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhase) {
     EXPECT_EQ(ui.store->batchPhase(), BatchPhase::waiting);
     EXPECT_EQ(batch->header()->subtitle(), "BATCH — unit 1");
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome", "Stop batch"}));
+    EXPECT_TRUE(batch->drawing()->isVisible()); // ERASE + RESET while waiting
+    EXPECT_EQ(batch->doneCount()->text(), "0 done");
+    expectDescribedForScreenReaders(*batch);
 
     // Connect (first held job), then hold the backup, then the flash.
     ui.platform.background->holdNextJobs(2);
@@ -69,6 +84,7 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhase) {
     ui.settle();
     ASSERT_EQ(ui.store->batchPhase(), BatchPhase::backingUp);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome"}));
+    EXPECT_FALSE(batch->drawing()->isVisible());
     ui.platform.background->holdNextJobs(1);
     ui.platform.background->releaseHeld();
     ui.settle();
@@ -79,10 +95,17 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhase) {
     ASSERT_EQ(ui.store->batchPhase(), BatchPhase::unitDone);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome", "Stop batch", "Next unit"}));
     EXPECT_TRUE(std::filesystem::exists(ui.folder.path() / "hp15c-20260105-143209-001.bin"));
+    EXPECT_EQ(batch->doneCount()->text(), "1 done");
+    EXPECT_EQ(batch->failedCount()->text(), "0 failed");
+    const QStringList done = unitRow(*batch, 0);
+    ASSERT_EQ(done.size(), 5);
+    EXPECT_EQ(done.mid(0, 4),
+              QStringList({"1", "/dev/cu.usbmodem14101", "hp15c-20260105-143209-001.bin",
+                           "Flashed and verified"}));
+    EXPECT_FALSE(done[4].isEmpty()); // the time
 
     ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
-    QTest::keyClick(ui.window.get(), Qt::Key_Return); // Next unit
-    ui.settle();
+    ui.press(Qt::Key_Return); // Next unit
     EXPECT_EQ(ui.store->batchUnitNumber(), 2);
     EXPECT_EQ(batch->header()->subtitle(), "BATCH — unit 2");
 
@@ -90,24 +113,41 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhase) {
     ui.advance(1.2);
     ASSERT_EQ(ui.store->batchPhase(), BatchPhase::error);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome", "Stop batch", "Retry"}));
-    EXPECT_TRUE(batch->errorText()->isVisible());
-    EXPECT_TRUE(batch->errorText()->text().startsWith("Unsupported chip ATSAM4LC8C"));
+    ASSERT_TRUE(batch->errorBox()->isVisible());
+    EXPECT_EQ(batch->errorBox()->label(), "Batch step failed. Fix the issue, then retry or stop.");
+    EXPECT_TRUE(batch->errorBox()->message().startsWith("Unsupported chip ATSAM4LC8C"));
+    EXPECT_EQ(batch->failedCount()->text(), "1 failed");
+    EXPECT_EQ(unitRow(*batch, 0).mid(0, 4),
+              QStringList({"2", "/dev/cu.usbmodem14101", "—", "Failed"}));
     ui.click(batch->retryButton());
     EXPECT_EQ(ui.store->batchPhase(), BatchPhase::waiting);
     EXPECT_EQ(ui.store->batchUnitNumber(), 2);
 
+    // Unit 2 is under way: Stop batch asks first.
     ui.click(batch->stopButton());
+    ASSERT_NE(batch->confirmation(), nullptr);
+    ui.click(UiHarness::button(*batch->confirmation(), "Cancel"));
+    EXPECT_EQ(ui.platform.app->quitCount, 0);
+    ui.click(batch->stopButton());
+    ui.click(UiHarness::button(*batch->confirmation(), "Stop batch"));
     EXPECT_EQ(ui.platform.app->quitCount, 1);
 }
 
-TEST(BatchScreen, ShowsARefusedFirmwareFileInTheSetup) {
+TEST(BatchScreen, SetupShowsTheCableAndARefusedFirmwareFile) {
     UiHarness ui;
     BatchScreen* batch = ui.window->batchScreen();
     begin(ui, FlasherMode::batch);
+    ui.advance(1.2);
+    EXPECT_TRUE(batch->statusBlock()->text().startsWith("Status  Cable detected."))
+        << batch->statusBlock()->text().toStdString();
+    ui.bench->listing->set({});
+    ui.advance(1.2);
+    EXPECT_TRUE(batch->statusBlock()->text().startsWith("Status  Waiting for programming cable"));
+
     ui.platform.dialogs->openAnswers.push_back(ui.folder.write("short.bin", Bytes(1000, 0x11)));
     ui.click(batch->chooseFirmwareButton());
-    EXPECT_TRUE(batch->errorText()->isVisible());
-    EXPECT_EQ(batch->errorText()->text(), QString::fromStdString(*ui.store->lastError()));
+    ASSERT_TRUE(batch->errorBox()->isVisible());
+    EXPECT_EQ(batch->errorBox()->message(), QString::fromStdString(*ui.store->lastError()));
     EXPECT_FALSE(batch->startButton()->isEnabled());
     ui.click(batch->backButton());
     EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
@@ -124,6 +164,7 @@ TEST(ProbeScreen, ShowsThePortAndTheConnectionLines) {
     EXPECT_EQ(probe->header()->subtitle(), "Connection Probe — test cable detection only");
     ui.advance(1.2);
     EXPECT_FALSE(probe->portHeading()->isVisible());
+    EXPECT_TRUE(probe->drawing()->isVisible());
     EXPECT_EQ(probe->statusBlock()->text(),
               "Status  No programming cable detected\nPort    —\nSAM-BA  —");
 
@@ -135,11 +176,14 @@ TEST(ProbeScreen, ShowsThePortAndTheConnectionLines) {
     EXPECT_EQ(probe->statusBlock()->text(),
               "Status  Connected: ATSAM4LC2C\nPort    /dev/cu.usbmodem14101\nSAM-BA  " +
                   QString::fromStdString(*ui.store->sambaVersion()));
-    EXPECT_FALSE(probe->errorText()->isVisible());
+    EXPECT_FALSE(probe->errorBox()->isVisible());
+    EXPECT_FALSE(probe->drawing()->isVisible());
+    expectDescribedForScreenReaders(*probe);
 
     ui.bench->makeUnsupported();
     ui.advance(1.2);
-    EXPECT_TRUE(probe->errorText()->isVisible());
+    EXPECT_TRUE(probe->errorBox()->isVisible());
+    EXPECT_EQ(probe->errorBox()->label(), "Unsupported chip");
     EXPECT_TRUE(probe->statusBlock()->text().startsWith("Status  Unsupported chip: ATSAM4LC8C"));
 
     ui.click(probe->quitButton());

@@ -5,9 +5,11 @@
 #include "ui/screens/WelcomeScreen.h"
 #include "ui/screens/WizardScreen.h"
 #include "ui/screens/steps/ProgrammingModeStepBody.h"
+#include "ui/widgets/ActionButton.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/ModeCard.h"
-#include "ui/widgets/ProminentButton.h"
+#include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/ToneLabel.h"
 
 #include <cerrno>
@@ -58,7 +60,7 @@ TEST(PortOpenHelpUi, TheProbeShowsTheHelpAndTheConfirmedMonitorBesideItsTexts) {
     EXPECT_EQ(help->text().toStdString(), serialOpenHelp(port, EACCES));
     EXPECT_EQ(probe->portLine()->text(),
               "ttyACM0 · USB CDC (SAM-BA) · confirmed by USB id 03eb:6124");
-    EXPECT_FALSE(probe->errorText()->isVisible());
+    EXPECT_FALSE(probe->errorBox()->isVisible());
 
     // Permission granted: connected, no help.
     ui.bench->refuseOpens = 0;
@@ -80,7 +82,7 @@ TEST(PortOpenHelpUi, TheWizardShowsTheHelpUnderTheStatusAndUnderTheError) {
     EXPECT_TRUE(status->text().startsWith(waitingHint));
     EXPECT_TRUE(status->helpLine()->isVisible());
     EXPECT_EQ(status->helpLine()->text().toStdString(), serialOpenHelp(port, EACCES));
-    EXPECT_FALSE(wizard->errorHelp()->isVisible());
+    EXPECT_FALSE(wizard->errorBox()->isVisible());
 
     ui.bench->refuseOpens = 0;
     ui.advance(1.0);
@@ -93,11 +95,10 @@ TEST(PortOpenHelpUi, TheWizardShowsTheHelpUnderTheStatusAndUnderTheError) {
     ui.bench->refuseOpens = EACCES;
     ui.click(wizard->continueButton()); // → backup, which reads the calculator
     ui.advance(3.0);
-    EXPECT_TRUE(wizard->errorText()->isVisible());
-    EXPECT_EQ(wizard->errorText()->text().toStdString(),
+    EXPECT_TRUE(wizard->errorBox()->isVisible());
+    EXPECT_EQ(wizard->errorBox()->message().toStdString(),
               "Could not open serial port " + port + ".");
-    EXPECT_TRUE(wizard->errorHelp()->isVisible());
-    EXPECT_EQ(wizard->errorHelp()->text().toStdString(), serialOpenHelp(port, EACCES));
+    EXPECT_EQ(wizard->errorBox()->note().toStdString(), serialOpenHelp(port, EACCES));
 }
 
 } // namespace

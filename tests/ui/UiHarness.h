@@ -4,9 +4,19 @@
 #include "support/TempDir.h"
 #include "support/store/FakePlatform.h"
 #include "ui/MainWindow.h"
+#include "ui/drawings/CalculatorDisplay.h"
+#include "ui/drawings/IllustrationWidget.h"
+#include "ui/widgets/Badge.h"
+#include "ui/widgets/ChipLine.h"
+#include "ui/widgets/ConnectionStatusBlock.h"
+#include "ui/widgets/FlashPagePreview.h"
+#include "ui/widgets/LabelledProgress.h"
+#include "ui/widgets/NoticeBox.h"
+#include "ui/widgets/StepRow.h"
 #include "uisupport/CalculatorBench.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
@@ -73,6 +83,22 @@ struct UiHarness {
     /// The open confirmation dialog, if any.
     QMessageBox* confirmation() const { return window->findChild<QMessageBox*>(); }
 
+    /// Presses a key in the window, as the user does.
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window.get(), Qt::Key(key), modifiers);
+        settle();
+    }
+
+    /// The widget that has the keyboard focus after each of `count` presses of Tab.
+    std::vector<QWidget*> tabStops(int count) {
+        std::vector<QWidget*> stops;
+        for (int i = 0; i < count; ++i) {
+            press(Qt::Key_Tab);
+            stops.push_back(QApplication::focusWidget());
+        }
+        return stops;
+    }
+
     /// The confirmation's button with this text.
     static QAbstractButton* button(QMessageBox& box, const QString& text) {
         for (QAbstractButton* candidate : box.buttons()) {
@@ -90,5 +116,30 @@ struct UiHarness {
     int quits = 0;
     TempDir folder;
 };
+
+/// Every custom-drawn widget on screen under `root` tells screen readers what it is: a role, a
+/// name and a description, read through Qt's accessibility interfaces.
+inline void expectDescribedForScreenReaders(const QWidget& root) {
+    int checked = 0;
+    for (QWidget* widget : root.findChildren<QWidget*>()) {
+        const bool customDrawn =
+            dynamic_cast<StepRow*>(widget) || dynamic_cast<Badge*>(widget) ||
+            dynamic_cast<CalculatorDisplay*>(widget) || dynamic_cast<IllustrationWidget*>(widget) ||
+            dynamic_cast<ChipLine*>(widget) || dynamic_cast<NoticeBox*>(widget) ||
+            dynamic_cast<ConnectionStatusBlock*>(widget) ||
+            dynamic_cast<FlashPagePreview*>(widget) || dynamic_cast<LabelledProgress*>(widget);
+        if (!customDrawn || !widget->isVisible()) {
+            continue;
+        }
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr);
+        const std::string kind = typeid(*widget).name();
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << kind;
+        EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty()) << kind;
+        EXPECT_NE(accessible->role(), QAccessible::Client) << kind;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
 
 } // namespace pelwick::testing

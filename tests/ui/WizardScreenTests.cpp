@@ -7,14 +7,14 @@
 #include "ui/screens/steps/ChecksumStepBody.h"
 #include "ui/screens/steps/FirmwareStepBody.h"
 #include "ui/screens/steps/FlashStepBody.h"
+#include "ui/widgets/ActionButton.h"
+#include "ui/widgets/ChipLine.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/ModeCard.h"
 #include "ui/widgets/NoticeBox.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/ScreenHeader.h"
 #include "ui/widgets/StepRow.h"
-#include "ui/widgets/ToneLabel.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -47,13 +47,35 @@ void beginByClicking(UiHarness& ui, FlasherMode mode) {
     ui.click(welcome->returnButton());
 }
 
+/// A DEMO session at the backup step, with the calculator's firmware read.
+void demoAtBackup(UiHarness& ui) {
+    beginByClicking(ui, FlasherMode::demo);
+    ui.click(ui.window->wizardScreen()->continueButton());
+    ui.advance(4.0);
+    ui.click(ui.window->wizardScreen()->continueButton());
+    ASSERT_TRUE(ui.store->currentFirmware().has_value());
+}
+
+/// A DEMO session at the flash step: backup skipped, the demo image chosen.
+void demoAtFlash(UiHarness& ui) {
+    demoAtBackup(ui);
+    ui.store->skipBackup();
+    ui.store->advance();
+    ui.store->applyFirmware(demoImage());
+    ui.store->advance();
+    ui.settle();
+    ASSERT_EQ(ui.store->wizard().step, WizardStep::flash);
+}
+
 TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     UiHarness ui;
     WizardScreen* wizard = ui.window->wizardScreen();
+    expectDescribedForScreenReaders(*ui.window);
     beginByClicking(ui, FlasherMode::demo);
     ASSERT_EQ(ui.window->currentScreen(), wizard);
     EXPECT_EQ(wizard->header()->badgeText(), "DEMO");
     EXPECT_EQ(wizard->header()->subtitle(), "DEMO — simulated Collector’s Edition");
+    expectDescribedForScreenReaders(*wizard);
 
     ui.click(wizard->continueButton()); // cable → programming mode
     EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
@@ -61,18 +83,23 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     ui.advance(4.0);
     ASSERT_TRUE(wizard->continueButton()->isEnabled());
     EXPECT_NE(visibleText(*wizard).indexOf("Status  Connected: ATSAM4LC2C"), -1);
+    expectDescribedForScreenReaders(*wizard);
 
     // The automatic read fails while the calculator does not answer; Check Firmware retries.
     ui.store->simulator()->setClosed(true);
     ui.click(wizard->continueButton());
     ui.advance(3.0);
     auto* backup = static_cast<BackupStepBody*>(wizard->body(WizardStep::backup));
-    ASSERT_TRUE(wizard->errorText()->isVisible());
+    ASSERT_TRUE(wizard->errorBox()->isVisible());
+    EXPECT_EQ(wizard->errorBox()->label(), "Could not read the calculator");
     ui.store->simulator()->setClosed(false);
     ui.advance(4.0);
     ui.click(backup->checkButton());
-    EXPECT_FALSE(wizard->errorText()->isVisible());
-    EXPECT_NE(visibleText(*backup).indexOf("Your current firmware:"), -1);
+    EXPECT_FALSE(wizard->errorBox()->isVisible());
+    // The shipped catalogue knows the simulated calculator's firmware, and no bar is left over.
+    EXPECT_NE(visibleText(*backup).indexOf("original firmware of 2023-01-05"), -1);
+    EXPECT_FALSE(wizard->progress()->isVisible());
+    expectDescribedForScreenReaders(*wizard);
 
     const auto backupFile = ui.folder / "backup.bin";
     ui.platform.dialogs->saveAnswers.push_back(backupFile);
@@ -86,10 +113,15 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     ui.platform.dialogs->openAnswers.push_back(demoImage());
     ui.click(firmware->chooseButton());
     EXPECT_NE(visibleText(*firmware).indexOf("pelwick-demo-image.bin"), -1);
+    // In DEMO the sample image's verdict says what it is.
+    EXPECT_TRUE(firmware->verdict()->note().contains("demo pattern"));
+    expectDescribedForScreenReaders(*wizard);
 
     ui.click(wizard->continueButton()); // → flash
     auto* flash = static_cast<FlashStepBody*>(wizard->body(WizardStep::flash));
     EXPECT_EQ(flash->flashButton()->text(), "Flash Simulated Calculator");
+    EXPECT_EQ(flash->flashButton()->role(), ActionButton::Role::primary);
+    EXPECT_FALSE(wizard->progress()->isVisible());
     ui.click(flash->flashButton());
     QMessageBox* box = ui.confirmation();
     ASSERT_NE(box, nullptr);
@@ -99,19 +131,26 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     EXPECT_EQ(wizard->successBox()->message(), "Flashed and verified.");
     EXPECT_TRUE(wizard->pagePreview()->isVisible());
     EXPECT_EQ(wizard->pagePreview()->header(), "Page 224 of 224 · 0x1FE00");
-    EXPECT_EQ(wizard->progress()->caption(), "Verifying");
+    EXPECT_FALSE(wizard->progress()->isVisible()); // the operation is over
+    // Going on is next; flashing again stays possible as a secondary action.
+    EXPECT_EQ(flash->flashButton()->text(), "Flash again");
+    EXPECT_EQ(flash->flashButton()->role(), ActionButton::Role::secondary);
+    expectDescribedForScreenReaders(*wizard);
 
     ui.click(wizard->continueButton()); // → restart
+    expectDescribedForScreenReaders(*wizard);
     ui.click(wizard->continueButton()); // → checksum
     auto* checksum = static_cast<ChecksumStepBody*>(wizard->body(WizardStep::checksum));
     EXPECT_FALSE(wizard->continueButton()->isVisible());
     EXPECT_EQ(checksum->display()->text(),
               QString::fromStdString(ui.store->expectedChecksumLabel()));
+    EXPECT_EQ(checksum->display()->accessibleName(), checksum->display()->text());
     EXPECT_NE(
         visibleText(*checksum).indexOf("If you received the expected checksum of " +
                                        QString::fromStdString(ui.store->expectedChecksumShort()) +
                                        ", then congratulations"),
         -1);
+    expectDescribedForScreenReaders(*wizard);
 
     ui.click(wizard->doneButton());
     EXPECT_EQ(ui.quits, 1);
@@ -134,7 +173,9 @@ TEST(WizardScreen, BackLeavesTheFirstStepAndHidesWhileBusy) {
     ui.click(wizard->continueButton());
     ASSERT_TRUE(ui.store->wizard().isBusy);
     EXPECT_FALSE(wizard->backButton()->isVisible());
+    EXPECT_FALSE(wizard->welcomeButton()->isVisible());
     EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    EXPECT_TRUE(wizard->progress()->isVisible());
     ui.platform.background->releaseHeld();
     ui.settle();
     EXPECT_TRUE(wizard->backButton()->isVisible());
@@ -142,35 +183,77 @@ TEST(WizardScreen, BackLeavesTheFirstStepAndHidesWhileBusy) {
     EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
 }
 
-TEST(WizardScreen, ContinueFollowsCanAdvanceAndTheReturnKey) {
+TEST(WizardScreen, ReturnActsOnTheFocusedButtonEscapeGoesBackAndTabFollowsTheScreen) {
     UiHarness ui;
     WizardScreen* wizard = ui.window->wizardScreen();
-    beginByClicking(ui, FlasherMode::flash);
+    demoAtBackup(ui);
     ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
+    auto* backup = static_cast<BackupStepBody*>(wizard->body(WizardStep::backup));
 
-    QTest::keyClick(ui.window.get(), Qt::Key_Return);
-    ui.settle();
-    ASSERT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+    // Top to bottom, left to right; the disabled Continue is skipped and nothing invisible
+    // takes a stop.
+    EXPECT_EQ(ui.tabStops(5), (std::vector<QWidget*>{wizard->welcomeButton(), backup->saveButton(),
+                                                     backup->skipButton(), wizard->backButton(),
+                                                     wizard->welcomeButton()}));
 
-    // Not connected yet: Continue is disabled and Return does nothing.
-    ui.bench->listing->set({});
-    ui.advance(1.5);
-    EXPECT_FALSE(ui.store->wizard().canAdvance());
-    EXPECT_FALSE(wizard->continueButton()->isEnabled());
-    QTest::keyClick(ui.window.get(), Qt::Key_Return);
-    ui.settle();
+    // Return presses the button the user moved to, even when it is not the default one.
+    ui.tabStops(3);
+    ASSERT_EQ(QApplication::focusWidget(), wizard->backButton());
+    ui.press(Qt::Key_Return);
     EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
 
-    ui.bench->listing->set({SerialPort{"/dev/cu.usbmodem14101"}});
-    ui.advance(1.5);
-    EXPECT_TRUE(ui.store->wizard().canAdvance());
-    EXPECT_TRUE(wizard->continueButton()->isEnabled());
-    QTest::keyClick(ui.window.get(), Qt::Key_Enter);
-    ui.settle();
+    ui.press(Qt::Key_Escape);
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::cable);
+
+    // With no button chosen, Return is Continue.
+    ui.window->setFocus();
+    ui.press(Qt::Key_Return);
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::programmingMode);
+}
+
+TEST(WizardScreen, ShowsAFailureInABoxWithTheNextActionOnItsStepOnly) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    demoAtFlash(ui);
+    EXPECT_EQ(wizard->chipLine()->text(), "ATSAM4LC2C");
+
+    ui.store->simulator()->setClosed(true);
+    ui.store->flash();
+    ui.advance(6.0);
+    ASSERT_TRUE(ui.store->lastError().has_value());
+    EXPECT_FALSE(wizard->progress()->isVisible());
+    ASSERT_TRUE(wizard->errorBox()->isVisible());
+    EXPECT_EQ(wizard->errorBox()->tone(), NoticeBox::Tone::danger);
+    EXPECT_EQ(wizard->errorBox()->label(), "Flash failed");
+    EXPECT_EQ(wizard->errorBox()->message(), QString::fromStdString(*ui.store->lastError()));
+    EXPECT_TRUE(wizard->errorBox()->note().contains("Flash Simulated Calculator"));
+    // The failure dropped the connection: the header and the step list say the same.
+    EXPECT_EQ(wizard->chipLine()->text(), "Not connected");
+    EXPECT_EQ(wizard->stepList()->row(WizardStep::programmingMode)->detail(), "Not connected");
+
+    ui.click(wizard->backButton());
+    EXPECT_TRUE(ui.store->lastError().has_value());
+    EXPECT_FALSE(wizard->errorBox()->isVisible());
+}
+
+TEST(WizardScreen, BackToWelcomeAsksOnlyWhenTheSessionWouldLoseSomething) {
+    UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
+    beginByClicking(ui, FlasherMode::demo);
+    ui.click(wizard->continueButton());
+    ui.click(wizard->welcomeButton());
+    EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
+
+    demoAtBackup(ui);
+    ui.click(wizard->welcomeButton());
+    QMessageBox* box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Leave this session?");
+    ui.click(UiHarness::button(*box, "Cancel"));
     EXPECT_EQ(ui.store->wizard().step, WizardStep::backup);
-    // The backup is not resolved: Continue waits for it.
-    EXPECT_EQ(wizard->continueButton()->isEnabled(), ui.store->wizard().canAdvance());
-    EXPECT_FALSE(wizard->continueButton()->isEnabled());
+    ui.click(wizard->welcomeButton());
+    ui.click(UiHarness::button(*ui.confirmation(), "Leave session"));
+    EXPECT_TRUE(ui.store->showWelcome());
 }
 
 TEST(WizardScreen, ConfirmationsFollowTheModeWhenRaisedAndClearTheirFlag) {
@@ -183,7 +266,9 @@ TEST(WizardScreen, ConfirmationsFollowTheModeWhenRaisedAndClearTheirFlag) {
     EXPECT_EQ(box->windowTitle(), "Flash the simulated calculator?");
     EXPECT_EQ(box->informativeText(), "DEMO writes only the simulated calculator on this "
                                       "computer. A real calculator is not changed.");
-    EXPECT_NE(UiHarness::button(*box, "Flash at 0x04000"), nullptr);
+    auto* destructive = dynamic_cast<ActionButton*>(UiHarness::button(*box, "Flash at 0x04000"));
+    ASSERT_NE(destructive, nullptr);
+    EXPECT_EQ(destructive->role(), ActionButton::Role::destructive);
     ui.click(UiHarness::button(*box, "Cancel"));
     EXPECT_FALSE(ui.store->confirmFlash());
     EXPECT_EQ(ui.confirmation(), nullptr);
@@ -214,7 +299,7 @@ TEST(WizardScreen, ConfirmationsFollowTheModeWhenRaisedAndClearTheirFlag) {
     EXPECT_TRUE(ui.store->wizard().backupResolved);
 }
 
-TEST(WizardScreen, StepRowsDrawingsAndBoxesCarryTheirAccessibleTexts) {
+TEST(WizardScreen, StepRowsAndTheCableStepCarryTheirAccessibleTexts) {
     UiHarness ui;
     WizardScreen* wizard = ui.window->wizardScreen();
     beginByClicking(ui, FlasherMode::flash);
@@ -273,13 +358,26 @@ TEST(WizardScreen, ShowsTheFlashInProgressOnFreshBars) {
     EXPECT_NE(wizard->progress()->bar(), writingBar); // a new bar, not the old one running back
     EXPECT_EQ(wizard->progress()->tint(), LabelledProgress::Tint::verifying);
     EXPECT_EQ(wizard->progress()->caption(), "Verifying");
+    expectDescribedForScreenReaders(*wizard);
+}
 
-    ui.store->finishBusyFailure(std::make_exception_ptr(std::runtime_error("Port vanished.")));
+TEST(MainWindow, CtrlQQuitsAtOnceWhenIdleAndAsksWhileTheCalculatorIsBusy) {
+    UiHarness ui;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
+    demoAtBackup(ui);
+    ui.press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(ui.quits, 1);
+
+    ui.platform.background->holdNextJobs(1); // a read of the calculator that does not end
+    ui.store->checkCurrentFirmware();
     ui.settle();
-    EXPECT_FALSE(wizard->progress()->isVisible());
-    EXPECT_TRUE(wizard->errorText()->isVisible());
-    EXPECT_EQ(wizard->errorText()->text(), "Port vanished.");
-    EXPECT_TRUE(wizard->errorText()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    ASSERT_TRUE(ui.store->wizard().isBusy);
+    ui.press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(ui.quits, 1);
+    ASSERT_NE(ui.window->quitConfirmation(), nullptr);
+    ui.click(UiHarness::button(*ui.window->quitConfirmation(), "Quit"));
+    EXPECT_EQ(ui.quits, 2);
+    ui.platform.background->releaseHeld();
 }
 
 } // namespace

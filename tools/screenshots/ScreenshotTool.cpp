@@ -21,6 +21,9 @@
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
 #include "ui/platform/QtStorePlatform.h"
+#include "ui/screens/BatchScreen.h"
+#include "ui/screens/WizardScreen.h"
+#include "ui/widgets/ActionButton.h"
 #include "uisupport/CalculatorBench.h"
 
 #include <QAbstractButton>
@@ -237,14 +240,25 @@ void demoWizard(Files& files) {
         clickButton(*box, "Cancel");
     }
     session.settle();
-    session.dialogs->saveAnswers.push_back(files.folder.path() / "hp15c-ce-9090h-20260105.bin");
+    session.dialogs->saveAnswers.push_back(files.folder.path() /
+                                           "hp15c-ce-20230105-9090h-20260105.bin");
     session.store->backup();
     session.settle();
     shoot(session, "demo-3-backup-saved");
+    session.window->wizardScreen()->welcomeButton()->click();
+    if (QMessageBox* leave = openConfirmation(session)) {
+        saveDialog(*leave, "demo-3-leave-confirmation");
+        clickButton(*leave, "Cancel");
+    }
+    session.settle();
 
     session.store->advance();
     session.settle();
     shoot(session, "demo-4-firmware-empty");
+    session.dialogs->openAnswers.push_back(files.folder.write("short.bin", Bytes(1000, 0x11)));
+    session.store->chooseFirmware();
+    session.settle();
+    shoot(session, "demo-4-firmware-refused");
     session.dialogs->openAnswers.push_back(files.demoImage);
     session.store->chooseFirmware();
     session.settle();
@@ -264,6 +278,12 @@ void demoWizard(Files& files) {
     clickButton(*box, "Flash at 0x04000");
     session.settle();
     shoot(session, "demo-5-flash-writing");
+    session.window->requestQuit();
+    session.pump();
+    if (QMessageBox* quit = session.window->quitConfirmation()) {
+        saveDialog(*quit, "demo-5-quit-while-writing-confirmation");
+        clickButton(*quit, "Cancel");
+    }
     session.work->releaseGate();
     session.work->armGate('R', 9);
     session.settle();
@@ -341,11 +361,16 @@ void batchScreens(Files& files) {
     session.store->setBatchBackupChoice(BatchBackupChoice::autoSave);
     session.dialogs->folderAnswers.push_back(files.folder.path());
     session.store->chooseBatchBackupFolder();
-    session.settle();
+    session.advance(1.2);
     shoot(session, "batch-setup-ready");
     session.store->startBatch();
     session.settle();
     shoot(session, "batch-waiting");
+    session.window->batchScreen()->stopButton()->click();
+    if (QMessageBox* stop = openConfirmation(session)) {
+        saveDialog(*stop, "batch-stop-confirmation");
+        clickButton(*stop, "Cancel");
+    }
     session.work->armGate('R', 10);
     session.advance(1.2);
     shoot(session, "batch-backing-up");

@@ -1,6 +1,8 @@
 // Writes the DEMO sample image: 114,688 bytes that fill the application region 0x04000–0x1FFFF
 // of the simulated calculator. It is not calculator firmware: a readable banner at every 4 KiB
 // and a fixed pattern in between, so that anyone opening the file sees what it is.
+#include "ui/DemoImage.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,9 +17,7 @@ int main(int argc, char* argv[]) {
     }
     constexpr std::size_t imageSize = 0x1C000;
     constexpr std::size_t bannerEvery = 0x1000;
-    const std::string banner =
-        "PELWICK DEMO IMAGE - NOT CALCULATOR FIRMWARE. Made by the Pelwick build for the DEMO "
-        "mode's simulated calculator only. Never write it to a real calculator.";
+    const std::string banner = pelwick::DemoImage::banner;
     std::vector<unsigned char> image(imageSize);
     for (std::size_t i = 0; i < imageSize; ++i) {
         image[i] = static_cast<unsigned char>((i * 31 + (i >> 8) * 7 + 0x5A) & 0xFF);

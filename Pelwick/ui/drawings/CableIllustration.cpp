@@ -98,10 +98,8 @@ void paintStepInset(QPainter& painter, const QRectF& card, const QPalette& palet
 } // namespace
 
 CableIllustration::CableIllustration(QWidget* parent)
-    : IllustrationWidget(QSizeF(560, 250), parent) {
-    setAccessibleName(QString::fromUtf8(caption));
-    setAccessibleDescription(QString::fromUtf8(description));
-}
+    : IllustrationWidget(QSizeF(560, 250), QString::fromUtf8(caption),
+                         QString::fromUtf8(description), parent) {}
 
 void CableIllustration::paintDesign(QPainter& painter) {
     const QPalette pal = palette();

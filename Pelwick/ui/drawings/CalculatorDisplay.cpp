@@ -1,5 +1,6 @@
 #include "ui/drawings/CalculatorDisplay.h"
 
+#include "ui/Accessibility.h"
 #include "ui/drawings/DrawingKit.h"
 
 #include <QPainter>
@@ -9,11 +10,13 @@
 namespace pelwick {
 
 namespace {
-constexpr int displayHeight = 68;
+constexpr int displayHeight = 56;
 }
 
 CalculatorDisplay::CalculatorDisplay(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    Accessibility::describe(this, QAccessible::StaticText, {},
+                            "The calculator's display, in seven-segment digits");
 }
 
 void CalculatorDisplay::setText(const QString& text) {

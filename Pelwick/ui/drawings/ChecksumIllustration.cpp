@@ -13,10 +13,8 @@ const char* const ChecksumIllustration::description =
     "shows the test menu 1.L 2.C 3.H. Press 2 for the checksum";
 
 ChecksumIllustration::ChecksumIllustration(QWidget* parent)
-    : IllustrationWidget(QSizeF(600, 244), parent) {
-    setAccessibleName(QString::fromUtf8(description));
-    setAccessibleDescription(QString::fromUtf8(description));
-}
+    : IllustrationWidget(QSizeF(600, 244), "Test menu and checksum", QString::fromUtf8(description),
+                         parent) {}
 
 void ChecksumIllustration::paintDesign(QPainter& painter) {
     const QPalette pal = palette();

@@ -1,5 +1,6 @@
 #include "ui/drawings/IllustrationWidget.h"
 
+#include "ui/Accessibility.h"
 #include "ui/drawings/DrawingKit.h"
 
 #include <QPainter>
@@ -9,11 +10,13 @@
 
 namespace pelwick {
 
-IllustrationWidget::IllustrationWidget(QSizeF designSize, QWidget* parent)
+IllustrationWidget::IllustrationWidget(QSizeF designSize, const QString& name,
+                                       const QString& description, QWidget* parent)
     : QWidget(parent), designSize_(designSize) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    Accessibility::describe(this, QAccessible::Graphic, name, description);
 }
 
 QSize IllustrationWidget::sizeHint() const {

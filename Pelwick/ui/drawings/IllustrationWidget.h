@@ -7,10 +7,12 @@ class QPainter;
 
 namespace pelwick {
 
-/// A drawing made at a fixed design size and scaled down to fit narrower widths, never up.
+/// A drawing made at a fixed design size and scaled down to fit narrower widths, never up. For
+/// screen readers it is a graphic with a short name and a description of what it shows.
 class IllustrationWidget : public QWidget {
 public:
-    IllustrationWidget(QSizeF designSize, QWidget* parent);
+    IllustrationWidget(QSizeF designSize, const QString& name, const QString& description,
+                       QWidget* parent);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

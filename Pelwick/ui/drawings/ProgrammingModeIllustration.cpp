@@ -13,10 +13,9 @@ const char* const ProgrammingModeIllustration::description =
     "On the cable's switch box, hold ERASE, press RESET, then release ERASE";
 
 ProgrammingModeIllustration::ProgrammingModeIllustration(QWidget* parent)
-    : IllustrationWidget(QSizeF(560, 112), parent) {
-    setAccessibleName(QString::fromUtf8(description));
-    setAccessibleDescription(QString::fromUtf8(description));
-}
+    : IllustrationWidget(QSizeF(560, 112),
+                         "Programming mode: hold ERASE, press RESET, release ERASE",
+                         QString::fromUtf8(description), parent) {}
 
 void ProgrammingModeIllustration::paintDesign(QPainter& painter) {
     const QPalette pal = palette();

@@ -14,10 +14,8 @@ const char* const RestartIllustration::description =
     "expected";
 
 RestartIllustration::RestartIllustration(QWidget* parent)
-    : IllustrationWidget(QSizeF(540, 184), parent) {
-    setAccessibleName(QString::fromUtf8(description));
-    setAccessibleDescription(QString::fromUtf8(description));
-}
+    : IllustrationWidget(QSizeF(540, 184), "Restart: press RESET, then ON",
+                         QString::fromUtf8(description), parent) {}
 
 void RestartIllustration::paintDesign(QPainter& painter) {
     const QPalette pal = palette();

@@ -1,8 +1,9 @@
 #include "ui/screens/WelcomeScreen.h"
 
 #include "store/FlasherStore.h"
+#include "ui/FocusOrder.h"
+#include "ui/widgets/ActionButton.h"
 #include "ui/widgets/ModeCard.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/ScreenHeader.h"
 #include "ui/widgets/TextLabels.h"
 
@@ -44,7 +45,8 @@ const ModeText modeTexts[] = {
 
 WelcomeScreen::WelcomeScreen(FlasherStore& store, QWidget* parent)
     : Screen(store, parent), header_(new ScreenHeader(this)),
-      continue_(new ProminentButton("Continue", this)) {
+      continue_(new ActionButton("Continue", ActionButton::Role::primary, this)) {
+    continue_->setMnemonic('C');
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(40, 32, 40, 24);
@@ -65,26 +67,24 @@ WelcomeScreen::WelcomeScreen(FlasherStore& store, QWidget* parent)
     column->addWidget(TextLabels::secondary(disclaimer, content));
     column->addStretch(1);
 
-    // Keep the column at a comfortable reading width on wide windows.
-    auto* centring = new QWidget;
-    auto* row = new QHBoxLayout(centring);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addStretch(1);
-    content->setMaximumWidth(760);
-    row->addWidget(content, 100);
-    row->addStretch(1);
-
-    auto* bottom = new QHBoxLayout;
+    auto* bottomRow = new QWidget;
+    auto* bottom = new QHBoxLayout(bottomRow);
     bottom->setContentsMargins(40, 12, 40, 18);
-    bottom->addWidget(new FooterLine(this), 1, Qt::AlignVCenter);
+    bottom->addWidget(new FooterLine(bottomRow), 1, Qt::AlignVCenter);
     bottom->addWidget(continue_);
     connect(continue_, &QPushButton::clicked, this, [this] { store_.beginChosenSession(); });
 
+    // Keep the column at a comfortable reading width (and height) on large windows.
+    auto* page = new QWidget;
+    auto* pageColumn = new QVBoxLayout(page);
+    pageColumn->setContentsMargins(0, 0, 0, 0);
+    pageColumn->setSpacing(0);
+    pageColumn->addWidget(scrollAreaFor(content, page), 1);
+    pageColumn->addWidget(bottomRow);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(scrollAreaFor(centring, this), 1);
-    layout->addLayout(bottom);
+    layout->addWidget(centred(page, readingWidth, pageHeight));
+    FocusOrder::followLayout(this);
 }
 
 void WelcomeScreen::refresh() {

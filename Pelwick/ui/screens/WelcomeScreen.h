@@ -7,8 +7,8 @@
 
 namespace pelwick {
 
+class ActionButton;
 class ModeCard;
-class ProminentButton;
 class ScreenHeader;
 
 /// The mode choice: four mode cards, the disclaimer and Continue.
@@ -26,7 +26,7 @@ public:
 private:
     ScreenHeader* header_;
     std::map<FlasherMode, ModeCard*> cards_;
-    ProminentButton* continue_;
+    ActionButton* continue_;
 };
 
 } // namespace pelwick

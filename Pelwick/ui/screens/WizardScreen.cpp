@@ -1,7 +1,8 @@
 #include "ui/screens/WizardScreen.h"
 
 #include "store/FlasherStore.h"
-#include "ui/Theme.h"
+#include "ui/ConnectionState.h"
+#include "ui/FocusOrder.h"
 #include "ui/screens/steps/BackupStepBody.h"
 #include "ui/screens/steps/CableStepBody.h"
 #include "ui/screens/steps/ChecksumStepBody.h"
@@ -9,11 +10,12 @@
 #include "ui/screens/steps/FlashStepBody.h"
 #include "ui/screens/steps/ProgrammingModeStepBody.h"
 #include "ui/screens/steps/RestartStepBody.h"
+#include "ui/widgets/ActionButton.h"
+#include "ui/widgets/ChipLine.h"
+#include "ui/widgets/Confirmation.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/NoticeBox.h"
-#include "ui/widgets/PlainButton.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/ScreenHeader.h"
 #include "ui/widgets/Separator.h"
 #include "ui/widgets/StepRow.h"
@@ -22,71 +24,86 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace pelwick {
 
-ChipLine::ChipLine(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
+namespace {
 
-void ChipLine::show(const QString& text, bool connected, bool supported) {
-    if (text == text_ && connected == connected_ && supported == supported_) {
-        return;
+constexpr int sidebarWidth = 232;
+
+/// The title of a failure and what the user can do next, from the step it happened on.
+struct ErrorNotice {
+    QString title;
+    QString next;
+};
+
+ErrorNotice errorNoticeFor(const FlasherStore& store, WizardStep step) {
+    const QString flashButton =
+        store.usingSimulator() ? "Flash Simulated Calculator" : "Flash Calculator";
+    switch (step) {
+    case WizardStep::backup:
+        // Before the calculator's firmware is read, the read failed; afterwards, the saving.
+        if (!store.currentFirmware()) {
+            return {"Could not read the calculator",
+                    "Keep the calculator in programming mode. Pelwick connects again by itself; "
+                    "then press Check Firmware."};
+        }
+        return {"Backup not saved", "Choose another place with Save Backup…, or Skip."};
+    case WizardStep::firmware:
+        return {"Firmware file not accepted",
+                "Choose a file of exactly 114,688 bytes with Choose Firmware…"};
+    case WizardStep::flash:
+        return {"Flash failed",
+                "The bootloader is untouched, so flashing again is safe. Keep the calculator in "
+                "programming mode; once it is connected again, press " +
+                    flashButton + "."};
+    default:
+        if (const auto& identity = store.identity(); identity && !identity->isSupported15C()) {
+            return {"Unsupported chip", "Use the cable only on a post-2015 Voyager calculator "
+                                        "(15c CE, 16c CE, 12c)."};
+        }
+        return {"Operation failed", {}};
     }
-    text_ = text;
-    connected_ = connected;
-    supported_ = supported;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
 }
 
-QSize ChipLine::sizeHint() const {
-    const QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(text_) + 40, metrics.height() + 12);
+bool sessionHasSomethingToLose(const FlasherStore& store) {
+    const WizardState& wizard = store.wizard();
+    return wizard.isBusy || store.currentFirmware() || store.firmwareURL() ||
+           wizard.backupResolved || wizard.flashSucceeded;
 }
 
-void ChipLine::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QPalette pal = palette();
-    const QColor dot = !connected_  ? Theme::tint(pal, pal.color(QPalette::WindowText), 0.35)
-                       : supported_ ? Theme::success(pal)
-                                    : Theme::caution(pal);
-    const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(Theme::separator(pal), 1));
-    painter.setBrush(pal.color(QPalette::Base));
-    painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(dot);
-    painter.drawEllipse(QPointF(16, area.center().y()), 4.5, 4.5);
-    painter.setPen(connected_ ? pal.color(QPalette::WindowText) : Theme::secondaryText(pal));
-    painter.drawText(QRectF(28, 0, width() - 38, height()), Qt::AlignVCenter | Qt::AlignLeft,
-                     text_);
-}
+} // namespace
 
 WizardScreen::WizardScreen(FlasherStore& store, std::function<void()> quit, QWidget* parent)
-    : Screen(store, parent), quit_(std::move(quit)), steps_(new StepList(this)),
-      header_(new ScreenHeader(this)), chip_(new ChipLine(this)),
-      progress_(new LabelledProgress(this)), preview_(new FlashPagePreview(this)),
-      success_(new NoticeBox(NoticeBox::Tone::success, "Success", "Flashed and verified.", this)),
-      error_(TextLabels::error(this)), errorHelp_(TextLabels::help(this)),
-      back_(new PlainButton("Back", this)), continue_(new ProminentButton("Continue", this)),
-      done_(new ProminentButton("Done", this)) {
+    : Screen(store, parent), quit_(std::move(quit)), steps_(new StepList),
+      welcome_(new ActionButton("Back to welcome", ActionButton::Role::secondary)),
+      header_(new ScreenHeader), chip_(new ChipLine), progress_(new LabelledProgress),
+      preview_(new FlashPagePreview),
+      success_(new NoticeBox(NoticeBox::Tone::success, "Success", "Flashed and verified.")),
+      error_(new NoticeBox(NoticeBox::Tone::danger, {}, {})),
+      back_(new ActionButton("Back", ActionButton::Role::secondary)),
+      continue_(new ActionButton("Continue", ActionButton::Role::primary)),
+      done_(new ActionButton("Done", ActionButton::Role::primary)) {
     setMinimumWidth(900);
+    welcome_->setMnemonic('W');
+    back_->setMnemonic('B');
+    continue_->setMnemonic('C');
+    done_->setMnemonic('D');
     header_->setTrailing(chip_);
+    steps_->setFooter(welcome_);
+    steps_->setFixedWidth(sidebarWidth);
 
-    // The step body and, below it, progress and messages scroll together; the navigation row
-    // stays in place.
+    // The step body and, below it, progress and messages; they scroll only when the window is
+    // smaller than its default size. The navigation row stays in place.
     auto* bodies = new QWidget;
     auto* bodyColumn = new QVBoxLayout(bodies);
-    bodyColumn->setContentsMargins(0, 4, 14, 8);
-    bodyColumn->setSpacing(14);
+    bodyColumn->setContentsMargins(0, 2, 12, 6);
+    bodyColumn->setSpacing(10);
     bodies_ = {new CableStepBody(store, bodies),   new ProgrammingModeStepBody(store, bodies),
                new BackupStepBody(store, bodies),  new FirmwareStepBody(store, bodies),
                new FlashStepBody(store, bodies),   new RestartStepBody(store, bodies),
@@ -96,7 +113,7 @@ WizardScreen::WizardScreen(FlasherStore& store, std::function<void()> quit, QWid
         body->hide();
     }
     for (QWidget* message :
-         std::initializer_list<QWidget*>{progress_, preview_, success_, error_, errorHelp_}) {
+         std::initializer_list<QWidget*>{progress_, preview_, success_, error_}) {
         message->setParent(bodies);
         bodyColumn->addWidget(message);
     }
@@ -110,26 +127,33 @@ WizardScreen::WizardScreen(FlasherStore& store, std::function<void()> quit, QWid
     navigation->addWidget(continue_);
     navigation->addWidget(done_);
 
-    auto* separator = new Separator(this);
-
-    auto* right = new QVBoxLayout;
-    right->setSpacing(14);
+    auto* column = new QWidget;
+    auto* right = new QVBoxLayout(column);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(10);
     right->addWidget(header_);
-    right->addWidget(separator);
+    right->addWidget(new Separator(column));
     right->addWidget(scroll_, 1);
     right->addLayout(navigation);
-    right->addWidget(new FooterLine(this));
+    right->addWidget(new FooterLine(column));
 
-    steps_->setFixedWidth(232);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(24);
-    layout->addWidget(steps_);
-    layout->addLayout(right, 1);
+    // On a wide window the step list and the column stay together at reading width, centred.
+    auto* block = new QWidget;
+    auto* row = new QHBoxLayout(block);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(24);
+    row->addWidget(steps_);
+    row->addWidget(column, 1);
 
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->addWidget(centred(block, sidebarWidth + 24 + readingWidth, pageHeight));
+    FocusOrder::followLayout(this);
+
+    connect(welcome_, &QPushButton::clicked, this, [this] { leaveSession(); });
     connect(back_, &QPushButton::clicked, this, [this] {
         if (store_.wizard().step == WizardStep::cable) {
-            store_.returnToWelcome();
+            leaveSession();
         } else {
             store_.goBack();
         }
@@ -152,11 +176,8 @@ void WizardScreen::refresh() {
     header_->show(demo ? "DEMO" : "", TextLabels::of(store_.appTitle()),
                   demo ? "DEMO — simulated Collector’s Edition"
                        : "Native SAM-BA programmer for the post-2015 Voyager series");
-    const auto& identity = store_.identity();
-    chip_->show(identity ? TextLabels::of(identity->name) : "Not connected", identity.has_value(),
-                identity && identity->isSupported15C());
-
-    steps_->show(wizard, [this](WizardStep step) { return store_.completionDetail(step); });
+    chip_->show(ConnectionState::of(store_));
+    steps_->show(wizard, [this](WizardStep step) { return stepDetail(store_, step); });
 
     for (StepBody* body : bodies_) {
         body->setVisible(body == bodies_.at(std::size_t(wizard.step)));
@@ -167,9 +188,11 @@ void WizardScreen::refresh() {
         scroll_->verticalScrollBar()->setValue(0);
     }
 
+    // The bar belongs to the operation while it runs; its outcome is the success or error box.
     const auto& progress = store_.progress();
-    progress_->setVisible(progress.has_value());
-    if (progress) {
+    const bool running = wizard.isBusy && progress.has_value();
+    progress_->setVisible(running);
+    if (running) {
         const auto& caption = store_.progressCaption();
         const LabelledProgress::Tint tint =
             store_.progressIsVerify()           ? LabelledProgress::Tint::verifying
@@ -185,15 +208,11 @@ void WizardScreen::refresh() {
         preview_->show(*store_.flashPageHeader(), store_.flashPageLines());
     }
     success_->setVisible(onFlash && wizard.flashSucceeded);
-    const auto& lastError = store_.lastError();
-    error_->setVisible(lastError.has_value());
-    error_->setText(lastError ? TextLabels::of(*lastError) : QString());
-    const auto errorHelp = store_.lastErrorHelp();
-    errorHelp_->setVisible(errorHelp.has_value());
-    errorHelp_->setText(errorHelp ? TextLabels::of(*errorHelp) : QString());
+    showError();
 
     const bool last = wizard.step == WizardStep::checksum;
     back_->setVisible(wizard.step == WizardStep::cable || !wizard.isBusy);
+    welcome_->setVisible(!wizard.isBusy);
     continue_->setVisible(!last);
     continue_->setEnabled(wizard.canAdvance());
     done_->setVisible(last);
@@ -202,10 +221,26 @@ void WizardScreen::refresh() {
     syncConfirmation();
 }
 
+void WizardScreen::showError() {
+    const auto& lastError = store_.lastError();
+    if (lastError != errorText_) {
+        errorText_ = lastError;
+        errorStep_ = store_.wizard().step;
+    }
+    const bool shown = lastError && errorStep_ == store_.wizard().step;
+    error_->setVisible(shown);
+    if (shown) {
+        const ErrorNotice notice = errorNoticeFor(store_, errorStep_);
+        const auto help = store_.lastErrorHelp();
+        error_->setContent(NoticeBox::Tone::danger, notice.title, TextLabels::of(*lastError),
+                           help ? TextLabels::of(*help) : notice.next);
+    }
+}
+
 void WizardScreen::revealNewMessages() {
-    // A message that has just appeared below the fold is scrolled into view once; afterwards the
-    // user scrolls freely.
-    const std::array<QWidget*, 5> messages = {progress_, preview_, success_, error_, errorHelp_};
+    // A message that has just appeared below the fold (on a window smaller than the default)
+    // is scrolled into view once; afterwards the user scrolls freely.
+    const std::array<QWidget*, 4> messages = {progress_, preview_, success_, error_};
     QWidget* newest = nullptr;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const bool shown = !messages[i]->isHidden();
@@ -227,7 +262,23 @@ QPushButton* WizardScreen::returnButton() const {
     return store_.wizard().step == WizardStep::checksum ? done_ : continue_;
 }
 
+QPushButton* WizardScreen::escapeButton() const {
+    return back_;
+}
+
+void WizardScreen::leaveSession() {
+    if (!sessionHasSomethingToLose(store_)) {
+        store_.returnToWelcome();
+        return;
+    }
+    closeConfirmation();
+    raiseConfirmation(Asking::leave);
+}
+
 void WizardScreen::syncConfirmation() {
+    if (asking_ == Asking::leave) {
+        return; // the window's own question, not the store's
+    }
     const Asking wanted = store_.confirmFlash()        ? Asking::flash
                           : store_.confirmSkipBackup() ? Asking::skipBackup
                                                        : Asking::nothing;
@@ -242,57 +293,66 @@ void WizardScreen::syncConfirmation() {
 
 void WizardScreen::raiseConfirmation(Asking what) {
     const bool demo = store_.usingSimulator();
-    QString title = "Skip backup?";
-    QString message = "If the new firmware misbehaves, you will not have a copy of what is on the "
-                      "calculator now.";
-    QString action = "Skip backup";
-    if (what == Asking::flash) {
+    QString title;
+    QString message;
+    QString action;
+    switch (what) {
+    case Asking::flash:
         title = demo ? "Flash the simulated calculator?" : "Flash the calculator?";
         message = demo ? "DEMO writes only the simulated calculator on this computer. A real "
                          "calculator is not changed."
                        : "FLASH writes a real calculator. User memory will be wiped. The "
                          "bootloader at 0x0000–0x3FFF is not overwritten.";
         action = "Flash at 0x04000";
+        break;
+    case Asking::skipBackup:
+        title = "Skip backup?";
+        message = "If the new firmware misbehaves, you will not have a copy of what is on the "
+                  "calculator now.";
+        action = "Skip backup";
+        break;
+    case Asking::leave:
+        title = "Leave this session?";
+        message = "Pelwick forgets the firmware it read from the calculator, the file you chose "
+                  "and how far you got. Backups you saved stay where they are.";
+        action = "Leave session";
+        break;
+    case Asking::nothing:
+        return;
     }
-    auto* box = new QMessageBox(this);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(title);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(title);
-    box->setInformativeText(message);
-    // Room for the message on a few lines instead of a narrow column.
-    box->setStyleSheet("QLabel#qt_msgbox_label { font-weight: bold; }"
-                       "QLabel#qt_msgbox_informativelabel { min-width: 360px; }");
-    QPushButton* destructive = box->addButton(action, QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    confirmation_ = box;
-    asking_ = what;
-    connect(box, &QMessageBox::finished, this, [this, box, destructive, what] {
-        if (confirmation_ != box) {
-            return; // closed because the store stopped asking
+    auto shown = std::make_shared<QMessageBox*>(nullptr);
+    QMessageBox* box = askToConfirm(this, title, message, action, [this, what, shown](bool yes) {
+        if (confirmation_ != *shown) {
+            return;
         }
         confirmation_ = nullptr;
         asking_ = Asking::nothing;
-        const bool confirmed = box->clickedButton() == destructive;
-        if (what == Asking::flash) {
-            confirmed ? store_.flash() : store_.setConfirmFlash(false);
-        } else {
-            confirmed ? store_.skipBackup() : store_.setConfirmSkipBackup(false);
+        switch (what) {
+        case Asking::flash:
+            yes ? store_.flash() : store_.setConfirmFlash(false);
+            break;
+        case Asking::skipBackup:
+            yes ? store_.skipBackup() : store_.setConfirmSkipBackup(false);
+            break;
+        case Asking::leave:
+            if (yes) {
+                store_.returnToWelcome();
+            }
+            break;
+        case Asking::nothing:
+            break;
         }
     });
-    box->open();
+    *shown = box;
+    confirmation_ = box;
+    asking_ = what;
 }
 
 void WizardScreen::closeConfirmation() {
     QMessageBox* box = confirmation_;
     confirmation_ = nullptr;
     asking_ = Asking::nothing;
-    if (box) {
-        box->close();
-    }
+    closeQuietly(box);
 }
 
 } // namespace pelwick

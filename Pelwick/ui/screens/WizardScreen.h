@@ -4,7 +4,9 @@
 #include "wizard/WizardState.h"
 
 #include <array>
-#include <memory>
+#include <functional>
+#include <optional>
+#include <string>
 
 class QMessageBox;
 class QPushButton;
@@ -12,19 +14,22 @@ class QScrollArea;
 
 namespace pelwick {
 
+class ActionButton;
 class ChipLine;
 class FlashPagePreview;
 class LabelledProgress;
 class NoticeBox;
-class ProminentButton;
 class ScreenHeader;
 class StepBody;
 class StepList;
-class ToneLabel;
 
-/// The single-calculator wizard: the step list on the left; on the right the header, the current
-/// step's body, progress and messages, and Back / Continue (Done on the last step). Raises the
-/// flash and skip-backup confirmations when the store asks for them.
+/// The single-calculator wizard: the step list and "Back to welcome" on the left; on the right
+/// the header, the current step's body, progress and messages, and Back / Continue (Done on the
+/// last step). Raises the flash and skip-backup confirmations when the store asks for them.
+///
+/// What it shows follows the store as it is: the progress bar only while an operation runs; an
+/// error in a box with what to do next, on the step where it happened, until the step changes;
+/// the connection in the header and in the step list from the same source.
 class WizardScreen : public Screen {
 public:
     /// `quit` ends the application (Done on the last step).
@@ -32,6 +37,7 @@ public:
 
     void refresh() override;
     QPushButton* returnButton() const override;
+    QPushButton* escapeButton() const override;
 
     StepList* stepList() const { return steps_; }
     ScreenHeader* header() const { return header_; }
@@ -40,61 +46,47 @@ public:
     LabelledProgress* progress() const { return progress_; }
     FlashPagePreview* pagePreview() const { return preview_; }
     NoticeBox* successBox() const { return success_; }
-    ToneLabel* errorText() const { return error_; }
-    /// Help under the error (a port that could not be opened).
-    ToneLabel* errorHelp() const { return errorHelp_; }
-    QPushButton* backButton() const { return back_; }
-    ProminentButton* continueButton() const { return continue_; }
-    ProminentButton* doneButton() const { return done_; }
+    /// The failure of the last operation, its next action as the note.
+    NoticeBox* errorBox() const { return error_; }
+    ActionButton* welcomeButton() const { return welcome_; }
+    ActionButton* backButton() const { return back_; }
+    ActionButton* continueButton() const { return continue_; }
+    ActionButton* doneButton() const { return done_; }
     /// The open confirmation, if any.
     QMessageBox* confirmation() const { return confirmation_; }
 
 private:
-    enum class Asking { nothing, flash, skipBackup };
+    enum class Asking { nothing, flash, skipBackup, leave };
 
+    void showError();
     void revealNewMessages();
     void syncConfirmation();
     void raiseConfirmation(Asking what);
     void closeConfirmation();
+    /// Back to the welcome screen, asking first when the session has something to lose.
+    void leaveSession();
 
     std::function<void()> quit_;
     StepList* steps_;
+    ActionButton* welcome_;
     ScreenHeader* header_;
     ChipLine* chip_;
     QScrollArea* scroll_;
-    std::array<bool, 5> messageShown_{};
+    std::array<bool, 4> messageShown_{};
     std::array<StepBody*, wizardStepCount> bodies_{};
     LabelledProgress* progress_;
     FlashPagePreview* preview_;
     NoticeBox* success_;
-    ToneLabel* error_;
-    ToneLabel* errorHelp_;
-    QPushButton* back_;
-    ProminentButton* continue_;
-    ProminentButton* done_;
+    NoticeBox* error_;
+    ActionButton* back_;
+    ActionButton* continue_;
+    ActionButton* done_;
     QMessageBox* confirmation_ = nullptr;
     Asking asking_ = Asking::nothing;
     WizardStep shownStep_ = WizardStep::cable;
-};
-
-/// The header's connection line: a coloured dot and the chip's name, or "Not connected".
-class ChipLine : public QWidget {
-public:
-    explicit ChipLine(QWidget* parent = nullptr);
-
-    void show(const QString& text, bool connected, bool supported);
-    const QString& text() const { return text_; }
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString text_;
-    bool connected_ = false;
-    bool supported_ = false;
+    // The error shown and the step it happened on.
+    std::optional<std::string> errorText_;
+    WizardStep errorStep_ = WizardStep::cable;
 };
 
 } // namespace pelwick

@@ -1,15 +1,16 @@
 #include "ui/widgets/Badge.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 
 #include <QPainter>
 
 namespace pelwick {
 
-Badge::Badge(const QString& text, Tone tone, QWidget* parent)
+Badge::Badge(const QString& text, Tone tone, const QString& description, QWidget* parent)
     : QWidget(parent), text_(text), tone_(tone) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setAccessibleName(text);
+    Accessibility::describe(this, QAccessible::StaticText, text, description);
 }
 
 void Badge::setText(const QString& text) {
@@ -23,6 +24,9 @@ void Badge::setText(const QString& text) {
 }
 
 void Badge::setTone(Tone tone) {
+    if (tone == tone_) {
+        return;
+    }
     tone_ = tone;
     update();
 }
@@ -53,6 +57,9 @@ void Badge::paintEvent(QPaintEvent*) {
         break;
     case Tone::caution:
         color = Theme::caution(pal);
+        break;
+    case Tone::danger:
+        color = Theme::danger(pal);
         break;
     case Tone::neutral:
         color = Theme::secondaryText(pal);

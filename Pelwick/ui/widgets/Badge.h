@@ -4,12 +4,13 @@
 
 namespace pelwick {
 
-/// A small rounded pill with a short uppercase-style text ("DEMO", "Recommended").
+/// A small rounded pill with a short text ("DEMO", "Recommended", "2 done"). Its accessible name
+/// is the text; `description` says what it stands for.
 class Badge : public QWidget {
 public:
-    enum class Tone { accent, success, caution, neutral };
+    enum class Tone { accent, success, caution, danger, neutral };
 
-    explicit Badge(const QString& text, Tone tone = Tone::accent, QWidget* parent = nullptr);
+    Badge(const QString& text, Tone tone, const QString& description, QWidget* parent = nullptr);
 
     void setText(const QString& text);
     const QString& text() const { return text_; }

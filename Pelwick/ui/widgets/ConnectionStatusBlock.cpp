@@ -1,5 +1,6 @@
 #include "ui/widgets/ConnectionStatusBlock.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 #include "ui/widgets/TextLabels.h"
 
@@ -15,13 +16,15 @@ ConnectionStatusBlock::ConnectionStatusBlock(QWidget* parent)
     layout->setContentsMargins(14, 10, 14, 10);
     lines_->setFont(Theme::monospace());
     lines_->setTextFormat(Qt::PlainText);
-    lines_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    lines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lines_->setWordWrap(true);
     lines_->setCursor(Qt::IBeamCursor);
     layout->addWidget(lines_);
     layout->addWidget(help_);
     help_->hide();
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    Accessibility::describe(this, QAccessible::StaticText, {},
+                            "Status, port and SAM-BA version of the connection to the calculator");
     show("", std::nullopt, std::nullopt);
 }
 

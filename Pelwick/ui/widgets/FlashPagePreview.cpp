@@ -1,5 +1,6 @@
 #include "ui/widgets/FlashPagePreview.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 
 #include <QLabel>
@@ -11,20 +12,22 @@ namespace pelwick {
 FlashPagePreview::FlashPagePreview(QWidget* parent)
     : QWidget(parent), header_(new QLabel(this)), lines_(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 8, 14, 10);
-    layout->setSpacing(6);
     QFont bold = header_->font();
     bold.setBold(true);
     header_->setFont(bold);
     header_->setTextFormat(Qt::PlainText);
     QFont mono = Theme::monospace();
     mono.setPointSizeF(mono.pointSizeF() * 0.86);
+    layout->setContentsMargins(14, 7, 14, 8);
+    layout->setSpacing(4);
     lines_->setFont(mono);
     lines_->setTextFormat(Qt::PlainText);
     lines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(header_);
     layout->addWidget(lines_);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    Accessibility::describe(this, QAccessible::StaticText, "Flash page data.",
+                            "The words of the page last written, in hexadecimal");
 }
 
 void FlashPagePreview::show(const std::string& header, const std::vector<std::string>& lines) {

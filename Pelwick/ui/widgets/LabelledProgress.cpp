@@ -1,5 +1,6 @@
 #include "ui/widgets/LabelledProgress.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 #include "ui/widgets/ToneLabel.h"
 
@@ -35,6 +36,8 @@ LabelledProgress::LabelledProgress(QWidget* parent)
     top->addWidget(percent_);
     layout->addLayout(top);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    Accessibility::describe(this, QAccessible::StaticText, {},
+                            "Progress of the operation that is running");
 }
 
 void LabelledProgress::show(double fraction, const QString& caption, Tint tint, int barID) {

@@ -17,11 +17,11 @@ constexpr int markColumn = 44;
 
 ModeCard::ModeCard(const QString& title, const QString& detail, QWidget* parent)
     : QAbstractButton(parent), title_(new QLabel(title, this)),
-      badge_(new Badge({}, Badge::Tone::success, this)),
+      badge_(new Badge({}, Badge::Tone::success, "Recommended for a first session", this)),
       detail_(new ToneLabel(ToneLabel::Tone::secondary, detail, this)) {
     setCheckable(true);
     setAutoExclusive(true);
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setText(title);
     setAccessibleName(title);
@@ -82,13 +82,12 @@ void ModeCard::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette pal = palette();
     const QColor accent = Theme::accent(pal);
-    const bool dark = Theme::isDark(pal);
     const QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
 
     QColor fill = pal.color(QPalette::Base);
     QColor border = Theme::separator(pal);
     if (isChecked()) {
-        fill = Theme::tint(pal, accent, dark ? 0.18 : 0.08);
+        fill = Theme::selectedFill(pal);
         border = accent;
     } else if (hovered_) {
         border = Theme::tint(pal, accent, 0.45);
@@ -97,7 +96,7 @@ void ModeCard::paintEvent(QPaintEvent*) {
     painter.setBrush(fill);
     painter.drawRoundedRect(area, 10, 10);
     if (hasFocus()) {
-        painter.setPen(QPen(Theme::tint(pal, accent, 0.6), 1, Qt::DashLine));
+        painter.setPen(QPen(Theme::focusRing(pal), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(area.adjusted(3, 3, -3, -3), 8, 8);
     }

@@ -1,7 +1,9 @@
 #include "ui/widgets/NoticeBox.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -10,14 +12,18 @@
 
 namespace pelwick {
 
-/// The box's symbol: an "i" in a circle, a triangle with "!", or a check mark in a circle.
+/// The box's symbol: an "i" in a circle, a triangle with "!", a check mark or an "x" in a circle.
 class ToneIcon : public QWidget {
 public:
-    explicit ToneIcon(QWidget* parent) : QWidget(parent) { setFixedSize(20, 20); }
+    explicit ToneIcon(QWidget* parent) : QWidget(parent) {
+        setFixedSize(20, 20);
+        Accessibility::describe(this, QAccessible::Graphic, {}, "Symbol of the message's kind");
+    }
 
-    void setAppearance(NoticeBox::Tone tone, QColor color) {
+    void setAppearance(NoticeBox::Tone tone, QColor color, const QString& kind) {
         tone_ = tone;
         color_ = color;
+        setAccessibleName(kind);
         update();
     }
 
@@ -28,6 +34,15 @@ protected:
         const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color_);
+        if (tone_ == NoticeBox::Tone::danger) {
+            // An "x" in a circle.
+            painter.drawEllipse(r);
+            painter.setPen(QPen(QColor("#ffffff"), 2, Qt::SolidLine, Qt::RoundCap));
+            const QPointF c = r.center();
+            painter.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
+            painter.drawLine(c + QPointF(-4, 4), c + QPointF(4, -4));
+            return;
+        }
         if (tone_ == NoticeBox::Tone::caution) {
             QPainterPath triangle;
             triangle.moveTo(r.center().x(), r.top());
@@ -60,9 +75,9 @@ private:
 
 NoticeBox::NoticeBox(Tone tone, const QString& label, const QString& message, QWidget* parent)
     : QWidget(parent), tone_(tone), icon_(new ToneIcon(this)), label_(new QLabel(this)),
-      message_(new QLabel(this)) {
+      message_(new QLabel(this)), note_(new QLabel(this)) {
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(14, 12, 14, 12);
+    row->setContentsMargins(14, 10, 14, 10);
     row->setSpacing(12);
     row->addWidget(icon_, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
@@ -70,23 +85,31 @@ NoticeBox::NoticeBox(Tone tone, const QString& label, const QString& message, QW
     QFont bold = label_->font();
     bold.setBold(true);
     label_->setFont(bold);
-    label_->setTextFormat(Qt::PlainText);
-    message_->setTextFormat(Qt::PlainText);
-    message_->setWordWrap(true);
+    for (QLabel* text : {label_, message_, note_}) {
+        text->setTextFormat(Qt::PlainText);
+        text->setWordWrap(true);
+        texts->addWidget(text);
+    }
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    texts->addWidget(label_);
-    texts->addWidget(message_);
+    message_->setCursor(Qt::IBeamCursor);
     row->addLayout(texts, 1);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    Accessibility::describe(this, QAccessible::StaticText, {}, {});
     setContent(tone, label, message);
 }
 
-void NoticeBox::setContent(Tone tone, const QString& label, const QString& message) {
+void NoticeBox::setContent(Tone tone, const QString& label, const QString& message,
+                           const QString& note) {
     tone_ = tone;
     label_->setText(label);
+    label_->setVisible(!label.isEmpty());
     message_->setText(message);
+    note_->setText(note);
+    note_->setVisible(!note.isEmpty());
+    const QString kind = toneName();
     setAccessibleName(label + ". " + message);
-    icon_->setAppearance(tone_, toneColor());
+    setAccessibleDescription(note.isEmpty() ? kind : kind + ". " + note);
+    icon_->setAppearance(tone_, toneColor(), kind);
     update();
 }
 
@@ -96,6 +119,9 @@ QString NoticeBox::label() const {
 QString NoticeBox::message() const {
     return message_->text();
 }
+QString NoticeBox::note() const {
+    return note_->text();
+}
 
 QColor NoticeBox::toneColor() const {
     const QPalette pal = palette();
@@ -104,21 +130,33 @@ QColor NoticeBox::toneColor() const {
         return Theme::caution(pal);
     case Tone::success:
         return Theme::success(pal);
+    case Tone::danger:
+        return Theme::danger(pal);
     case Tone::neutral:
         break;
     }
     return Theme::accent(pal);
 }
 
+void NoticeBox::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        icon_->setAppearance(tone_, toneColor(), toneName());
+    }
+}
+
+QString NoticeBox::toneName() const {
+    static const char* const names[] = {"Information", "Warning", "Success", "Error"};
+    return names[int(tone_)];
+}
+
 void NoticeBox::paintEvent(QPaintEvent*) {
-    icon_->setAppearance(tone_, toneColor());
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette pal = palette();
     const QColor color = toneColor();
-    const bool dark = Theme::isDark(pal);
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(Theme::tint(pal, color, dark ? 0.45 : 0.35), 1));
+    painter.setPen(QPen(Theme::tint(pal, color, Theme::isDark(pal) ? 0.45 : 0.35), 1));
     painter.setBrush(Theme::noticeFill(pal, color));
     painter.drawRoundedRect(area, 8, 8);
 }

@@ -12,8 +12,9 @@
 namespace pelwick {
 
 ScreenHeader::ScreenHeader(QWidget* parent)
-    : QWidget(parent), badge_(new Badge({}, Badge::Tone::accent, this)), title_(new QLabel(this)),
-      subtitle_(new ToneLabel(ToneLabel::Tone::secondary, {}, this)), row_(new QHBoxLayout) {
+    : QWidget(parent), badge_(new Badge({}, Badge::Tone::accent, "Session mode", this)),
+      title_(new QLabel(this)), subtitle_(new ToneLabel(ToneLabel::Tone::secondary, {}, this)),
+      row_(new QHBoxLayout) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);

@@ -19,6 +19,7 @@ SegmentedPicker::SegmentedPicker(const QStringList& titles, QWidget* parent) : Q
         auto* segment = new QPushButton(titles[i], this);
         segment->setCheckable(true);
         segment->setCursor(Qt::PointingHandCursor);
+        segment->setFocusPolicy(Qt::TabFocus);
         segment->setObjectName(i == 0 ? "first" : i == titles.size() - 1 ? "last" : "middle");
         group->addButton(segment, i);
         layout->addWidget(segment);
@@ -65,15 +66,17 @@ void SegmentedPicker::applyStyle() {
         QString("QPushButton { border: 1px solid %1; background: %2; color: %3; padding: 6px 16px;"
                 " margin: 0px; }"
                 "QPushButton:checked { background: %4; border-color: %4; color: #ffffff; }"
+                "QPushButton:checked:focus { border-color: %7; }"
                 "QPushButton:hover:!checked { background: %5; }"
-                "QPushButton:focus { outline: none; border-color: %4; }"
+                "QPushButton:focus { outline: none; border: 2px solid %6; padding: 5px 15px; }"
                 "QPushButton#first { border-top-left-radius: 7px; border-bottom-left-radius: 7px; }"
                 "QPushButton#last { border-top-right-radius: 7px; border-bottom-right-radius: 7px;"
                 " border-left: none; }"
                 "QPushButton#middle { border-left: none; }")
             .arg(Theme::tint(pal, pal.color(QPalette::WindowText), 0.28).name(),
                  pal.color(QPalette::Base).name(), pal.color(QPalette::WindowText).name(),
-                 Theme::accentFill(pal).name(), Theme::tint(pal, Theme::accent(pal), 0.12).name());
+                 Theme::accentFill(pal).name(), Theme::tint(pal, Theme::accent(pal), 0.12).name(),
+                 Theme::focusRing(pal).name(), pal.color(QPalette::WindowText).name());
     setStyleSheet(sheet);
     styling_ = false;
 }

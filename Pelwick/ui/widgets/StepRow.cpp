@@ -1,7 +1,8 @@
 #include "ui/widgets/StepRow.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
-#include "ui/widgets/ToneLabel.h"
+#include "ui/widgets/ElidedLabel.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -17,7 +18,7 @@ constexpr int rowTop = 9;
 
 StepRow::StepRow(WizardStep step, QWidget* parent)
     : QWidget(parent), step_(step), title_(new QLabel(this)),
-      detail_(new ToneLabel(ToneLabel::Tone::secondary, {}, this)) {
+      detail_(new ElidedLabel(ToneLabel::Tone::secondary, {}, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(markerColumn, rowTop + 2, 10, 12);
     layout->setSpacing(2);
@@ -32,6 +33,7 @@ StepRow::StepRow(WizardStep step, QWidget* parent)
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    Accessibility::describe(this, QAccessible::ListItem, {}, {});
     show(State::upcoming, std::nullopt);
 }
 
@@ -42,6 +44,9 @@ void StepRow::show(State state, const std::optional<std::string>& detail) {
                          : state == State::current ? ", current"
                                                    : ", not started";
     setAccessibleName(title + suffix);
+    setAccessibleDescription(
+        QString("Step %1 of %2").arg(wizardStepNumber(step_)).arg(wizardStepCount) +
+        (detail && state == State::complete ? ". " + QString::fromStdString(*detail) : QString()));
     QFont font = title_->font();
     font.setBold(state == State::current);
     title_->setFont(font);
@@ -64,12 +69,11 @@ void StepRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette pal = palette();
-    const QColor accent = Theme::accent(pal);
     const QColor done = Theme::success(pal);
 
     if (state_ == State::current) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::tint(pal, accent, Theme::isDark(pal) ? 0.2 : 0.1));
+        painter.setBrush(Theme::selectedFill(pal));
         painter.drawRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 8, 8);
     }
 
@@ -130,7 +134,8 @@ StepList::StepList(QWidget* parent) : QWidget(parent) {
         layout->addWidget(row);
     }
     layout->addStretch(1);
-    setAccessibleName("Steps");
+    Accessibility::describe(this, QAccessible::List, "Steps",
+                            "The seven steps of the wizard, with what each finished step did");
 }
 
 void StepList::show(const WizardState& state,
@@ -142,6 +147,12 @@ void StepList::show(const WizardState& state,
                                                                  : StepRow::State::current;
         row->show(rowState, rowState == StepRow::State::complete ? detail(step) : std::nullopt);
     }
+}
+
+void StepList::setFooter(QWidget* footer) {
+    footer->setParent(this);
+    layout()->addWidget(footer);
+    static_cast<QVBoxLayout*>(layout())->setAlignment(footer, Qt::AlignLeft);
 }
 
 StepRow* StepList::row(WizardStep step) const {

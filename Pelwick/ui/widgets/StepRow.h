@@ -14,11 +14,12 @@ class QLabel;
 
 namespace pelwick {
 
-class ToneLabel;
+class ElidedLabel;
 
 /// One step of the wizard's step list: a marker (check mark when complete, the number
-/// otherwise), the title and, under a completed step, its detail line. Rows are joined by
-/// connector lines drawn through the marker column.
+/// otherwise), the title and, under a completed step, its detail line (names too long for the
+/// row are shortened in the middle). Rows are joined by connector lines drawn through the marker
+/// column.
 class StepRow : public QWidget {
 public:
     enum class State { complete, current, upcoming };
@@ -38,10 +39,10 @@ private:
     WizardStep step_;
     State state_ = State::upcoming;
     QLabel* title_;
-    ToneLabel* detail_;
+    ElidedLabel* detail_;
 };
 
-/// The seven rows of the wizard's step list.
+/// The seven rows of the wizard's step list, and room at its foot.
 class StepList : public QWidget {
 public:
     explicit StepList(QWidget* parent = nullptr);
@@ -51,6 +52,8 @@ public:
               const std::function<std::optional<std::string>(WizardStep)>& detail);
 
     StepRow* row(WizardStep step) const;
+    /// A widget below the rows, at the foot of the list.
+    void setFooter(QWidget* footer);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

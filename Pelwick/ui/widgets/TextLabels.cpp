@@ -23,16 +23,10 @@ ToneLabel* heading(const QString& text, QWidget* parent) {
     return label;
 }
 
-ToneLabel* error(QWidget* parent) {
-    auto* label = new ToneLabel(ToneLabel::Tone::danger, {}, parent);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    label->setCursor(Qt::IBeamCursor);
-    return label;
-}
-
 ToneLabel* help(QWidget* parent) {
+    // Selectable by mouse only: a text the keyboard could select would be a stop for Tab.
     auto* label = new ToneLabel(ToneLabel::Tone::caution, {}, parent);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setCursor(Qt::IBeamCursor);
     return label;
 }

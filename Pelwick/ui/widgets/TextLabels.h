@@ -15,8 +15,6 @@ ToneLabel* paragraph(const QString& text, QWidget* parent);
 ToneLabel* secondary(const QString& text, QWidget* parent);
 /// A bold heading for a section of a body.
 ToneLabel* heading(const QString& text, QWidget* parent);
-/// An error text in red, selectable.
-ToneLabel* error(QWidget* parent);
 /// A line of help in the caution colour, selectable (how to get past an error).
 ToneLabel* help(QWidget* parent);
 

@@ -1,9 +1,9 @@
 #include "ui/screens/steps/BackupStepBody.h"
 
 #include "store/FlasherStore.h"
+#include "ui/widgets/ActionButton.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/NoticeBox.h"
-#include "ui/widgets/PlainButton.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/TextLabels.h"
 
 #include <QPushButton>
@@ -15,19 +15,23 @@ BackupStepBody::BackupStepBody(FlasherStore& store, QWidget* parent)
     : StepBody(store, parent),
       readPrompt_(TextLabels::paragraph(
           "Read the firmware on the calculator to see which version it has.", this)),
-      check_(new ProminentButton("Check Firmware", this)),
+      check_(new ActionButton("Check Firmware", ActionButton::Role::primary, this)),
       checking_(TextLabels::paragraph("Checking the firmware on the calculator…", this)),
       currentHeading_(TextLabels::heading("Your current firmware:", this)),
       verdict_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
       question_(TextLabels::paragraph("Do you want to save a backup of this firmware? You can "
                                       "use it to restore the calculator later.",
                                       this)),
-      save_(new ProminentButton("Save Backup…", this)), skip_(new PlainButton("Skip", this)),
-      saved_(TextLabels::paragraph({}, this)),
+      save_(new ActionButton("Save Backup…", ActionButton::Role::primary, this)),
+      skip_(new ActionButton("Skip", ActionButton::Role::secondary, this)),
+      saved_(new ElidedLabel(ToneLabel::Tone::primary, {}, this)),
       skipped_(new ToneLabel(ToneLabel::Tone::caution,
                              "Backup skipped. You may not have a copy of this firmware to restore "
                              "later.",
                              this)) {
+    check_->setMnemonic('F');
+    save_->setMnemonic('S');
+    skip_->setMnemonic('k');
     column()->addWidget(readPrompt_);
     checkRow_ = addButtonRow({check_});
     column()->addWidget(checking_);

@@ -2,12 +2,11 @@
 
 #include "ui/screens/steps/StepBody.h"
 
-class QPushButton;
-
 namespace pelwick {
 
+class ActionButton;
+class ElidedLabel;
 class NoticeBox;
-class ProminentButton;
 class ToneLabel;
 
 /// Step 3: reading the calculator's firmware, then saving or skipping a backup of it.
@@ -16,22 +15,22 @@ public:
     BackupStepBody(FlasherStore& store, QWidget* parent);
     void refresh() override;
 
-    ProminentButton* checkButton() const { return check_; }
-    ProminentButton* saveButton() const { return save_; }
-    QPushButton* skipButton() const { return skip_; }
+    ActionButton* checkButton() const { return check_; }
+    ActionButton* saveButton() const { return save_; }
+    ActionButton* skipButton() const { return skip_; }
 
 private:
     ToneLabel* readPrompt_;
-    ProminentButton* check_;
+    ActionButton* check_;
     QWidget* checkRow_;
     ToneLabel* checking_;
     ToneLabel* currentHeading_;
     NoticeBox* verdict_;
     ToneLabel* question_;
-    ProminentButton* save_;
-    QPushButton* skip_;
+    ActionButton* save_;
+    ActionButton* skip_;
     QWidget* saveRow_;
-    ToneLabel* saved_;
+    ElidedLabel* saved_;
     ToneLabel* skipped_;
 };
 

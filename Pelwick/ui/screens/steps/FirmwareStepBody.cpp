@@ -1,8 +1,9 @@
 #include "ui/screens/steps/FirmwareStepBody.h"
 
 #include "store/FlasherStore.h"
+#include "ui/widgets/ActionButton.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/NoticeBox.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/TextLabels.h"
 
 #include <QVBoxLayout>
@@ -12,10 +13,12 @@ namespace pelwick {
 FirmwareStepBody::FirmwareStepBody(FlasherStore& store, QWidget* parent)
     : StepBody(store, parent), currentHeading_(TextLabels::heading("Your current firmware:", this)),
       current_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
-      choose_(new ProminentButton("Choose Firmware…", this)),
+      choose_(new ActionButton("Choose Firmware…", ActionButton::Role::primary, this)),
       selectedHeading_(TextLabels::heading("Selected firmware:", this)),
-      fileName_(TextLabels::paragraph({}, this)), fileDetail_(TextLabels::secondary({}, this)),
+      fileName_(new ElidedLabel(ToneLabel::Tone::primary, {}, this)),
+      fileDetail_(new ElidedLabel(ToneLabel::Tone::secondary, {}, this)),
       verdict_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)) {
+    choose_->setMnemonic('F');
     column()->addWidget(currentHeading_);
     column()->addWidget(current_);
     column()->addWidget(TextLabels::paragraph("Choose a 114,688 (0x1C000) byte file with .bin "

@@ -4,8 +4,9 @@
 
 namespace pelwick {
 
+class ActionButton;
+class ElidedLabel;
 class NoticeBox;
-class ProminentButton;
 class ToneLabel;
 
 /// Step 4: choosing the firmware file and its verdict.
@@ -14,15 +15,16 @@ public:
     FirmwareStepBody(FlasherStore& store, QWidget* parent);
     void refresh() override;
 
-    ProminentButton* chooseButton() const { return choose_; }
+    ActionButton* chooseButton() const { return choose_; }
+    NoticeBox* verdict() const { return verdict_; }
 
 private:
     ToneLabel* currentHeading_;
     NoticeBox* current_;
-    ProminentButton* choose_;
+    ActionButton* choose_;
     ToneLabel* selectedHeading_;
-    ToneLabel* fileName_;
-    ToneLabel* fileDetail_;
+    ElidedLabel* fileName_;
+    ElidedLabel* fileDetail_;
     NoticeBox* verdict_;
 };
 

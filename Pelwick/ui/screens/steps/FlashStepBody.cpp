@@ -1,8 +1,8 @@
 #include "ui/screens/steps/FlashStepBody.h"
 
 #include "store/FlasherStore.h"
+#include "ui/widgets/ActionButton.h"
 #include "ui/widgets/NoticeBox.h"
-#include "ui/widgets/ProminentButton.h"
 #include "ui/widgets/TextLabels.h"
 
 #include <QVBoxLayout>
@@ -14,7 +14,8 @@ FlashStepBody::FlashStepBody(FlasherStore& store, QWidget* parent)
       current_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
       selectedHeading_(TextLabels::heading("Selected firmware:", this)),
       selected_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
-      flash_(new ProminentButton("Flash Calculator", this)) {
+      flash_(new ActionButton("Flash Calculator", ActionButton::Role::primary, this)) {
+    flash_->setMnemonic('F');
     column()->addWidget(currentHeading_);
     column()->addWidget(current_);
     column()->addWidget(selectedHeading_);
@@ -39,7 +40,12 @@ void FlashStepBody::refresh() {
     if (file) {
         showVerdict(*selected_, *file, false);
     }
-    flash_->setText(store_.usingSimulator() ? "Flash Simulated Calculator" : "Flash Calculator");
+    // After a successful flash, going on is the next step; flashing again stays possible.
+    const bool flashed = store_.wizard().flashSucceeded;
+    flash_->setText(flashed                   ? "Flash again"
+                    : store_.usingSimulator() ? "Flash Simulated Calculator"
+                                              : "Flash Calculator");
+    flash_->setRole(flashed ? ActionButton::Role::secondary : ActionButton::Role::primary);
     flash_->updateGeometry();
     flash_->setEnabled(store_.canFlash());
 }

@@ -4,24 +4,25 @@
 
 namespace pelwick {
 
+class ActionButton;
 class NoticeBox;
-class ProminentButton;
 class ToneLabel;
 
-/// Step 5: the summary of both firmware verdicts and the flash button.
+/// Step 5: the summary of both firmware verdicts and the flash button, which becomes the
+/// secondary "Flash again" once the calculator has been flashed.
 class FlashStepBody : public StepBody {
 public:
     FlashStepBody(FlasherStore& store, QWidget* parent);
     void refresh() override;
 
-    ProminentButton* flashButton() const { return flash_; }
+    ActionButton* flashButton() const { return flash_; }
 
 private:
     ToneLabel* currentHeading_;
     NoticeBox* current_;
     ToneLabel* selectedHeading_;
     NoticeBox* selected_;
-    ProminentButton* flash_;
+    ActionButton* flash_;
 };
 
 } // namespace pelwick

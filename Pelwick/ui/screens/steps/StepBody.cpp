@@ -1,6 +1,8 @@
 #include "ui/screens/steps/StepBody.h"
 
 #include "firmware/FirmwareAssessment.h"
+#include "store/FlasherStore.h"
+#include "ui/DemoImage.h"
 #include "ui/widgets/NoticeBox.h"
 
 #include <QHBoxLayout>
@@ -12,7 +14,7 @@ namespace pelwick {
 StepBody::StepBody(FlasherStore& store, QWidget* parent)
     : QWidget(parent), store_(store), column_(new QVBoxLayout(this)) {
     column_->setContentsMargins(0, 0, 0, 0);
-    column_->setSpacing(12);
+    column_->setSpacing(10);
 }
 
 QWidget* StepBody::addButtonRow(std::initializer_list<QPushButton*> buttons) {
@@ -29,6 +31,15 @@ QWidget* StepBody::addButtonRow(std::initializer_list<QPushButton*> buttons) {
     return row;
 }
 
+bool StepBody::isDemoPattern(const std::optional<std::filesystem::path>& file) const {
+    // Read once per chosen file, not at every refresh.
+    if (file != demoCheckedFile_) {
+        demoCheckedFile_ = file;
+        demoPattern_ = file && DemoImage::isDemoPattern(*file);
+    }
+    return demoPattern_;
+}
+
 void StepBody::showVerdict(NoticeBox& box, const BackupChecksumAssessment& assessment, bool full) {
     const QString text = QString::fromStdString(full ? assessment.message() : assessment.summary());
     if (assessment.isRecognized()) {
@@ -38,7 +49,8 @@ void StepBody::showVerdict(NoticeBox& box, const BackupChecksumAssessment& asses
     }
 }
 
-void StepBody::showVerdict(NoticeBox& box, const FirmwareFileAssessment& assessment, bool full) {
+void StepBody::showVerdict(NoticeBox& box, const FirmwareFileAssessment& assessment,
+                           bool full) const {
     const QString text = QString::fromStdString(full ? assessment.message() : assessment.summary());
     QString label = "Known firmware";
     switch (assessment.kind()) {
@@ -57,8 +69,12 @@ void StepBody::showVerdict(NoticeBox& box, const FirmwareFileAssessment& assessm
         label = "Unrecognized firmware";
         break;
     }
+    const bool demoPattern = store_.usingSimulator() && isDemoPattern(store_.firmwareURL());
     box.setContent(assessment.isCaution() ? NoticeBox::Tone::caution : NoticeBox::Tone::neutral,
-                   label, text);
+                   label, text,
+                   demoPattern ? "This is Pelwick’s demo pattern for the simulated calculator, not "
+                                 "calculator firmware."
+                               : QString());
 }
 
 } // namespace pelwick

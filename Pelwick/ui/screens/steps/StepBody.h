@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
+#include <filesystem>
 #include <initializer_list>
+#include <optional>
 
 class QPushButton;
 class QVBoxLayout;
@@ -29,13 +31,18 @@ protected:
 
     /// Shows a verdict on the calculator's firmware (`full`: its message, else its summary).
     static void showVerdict(NoticeBox& box, const BackupChecksumAssessment& assessment, bool full);
-    /// Shows a verdict on the chosen file (`full`: its message, else its summary).
-    static void showVerdict(NoticeBox& box, const FirmwareFileAssessment& assessment, bool full);
+    /// Shows a verdict on the chosen file (`full`: its message, else its summary), followed in
+    /// DEMO by a line saying so when the file is the demo pattern.
+    void showVerdict(NoticeBox& box, const FirmwareFileAssessment& assessment, bool full) const;
 
     FlasherStore& store_;
 
 private:
+    bool isDemoPattern(const std::optional<std::filesystem::path>& file) const;
+
     QVBoxLayout* column_;
+    mutable std::optional<std::filesystem::path> demoCheckedFile_;
+    mutable bool demoPattern_ = false;
 };
 
 } // namespace pelwick
