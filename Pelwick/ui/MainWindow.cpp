@@ -168,6 +168,9 @@ void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!started_) {
         started_ = true;
+        // No button has the focus until the user moves to one, so Return starts with the
+        // default button.
+        setFocus(Qt::OtherFocusReason);
         store_->start();
     }
 }

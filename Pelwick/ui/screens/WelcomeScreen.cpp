@@ -50,7 +50,7 @@ WelcomeScreen::WelcomeScreen(FlasherStore& store, QWidget* parent)
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(40, 32, 40, 24);
-    column->setSpacing(10);
+    column->setSpacing(4);
     header_->show({}, "Pelwick", "Choose how you want to run this session.");
     column->addWidget(header_);
     column->addSpacing(14);

@@ -28,7 +28,7 @@ ModeCard::ModeCard(const QString& title, const QString& detail, QWidget* parent)
     setAccessibleDescription(detail);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(markColumn, 12, 16, 13);
+    layout->setContentsMargins(markColumn, 15, 19, 16);
     layout->setSpacing(4);
     auto* top = new QHBoxLayout;
     top->setSpacing(10);
@@ -82,7 +82,8 @@ void ModeCard::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette pal = palette();
     const QColor accent = Theme::accent(pal);
-    const QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
+    // The card leaves a margin for the keyboard focus ring around it.
+    const QRectF area = QRectF(rect()).adjusted(4, 4, -4, -4);
 
     QColor fill = pal.color(QPalette::Base);
     QColor border = Theme::separator(pal);
@@ -96,13 +97,13 @@ void ModeCard::paintEvent(QPaintEvent*) {
     painter.setBrush(fill);
     painter.drawRoundedRect(area, 10, 10);
     if (hasFocus()) {
-        painter.setPen(QPen(Theme::focusRing(pal), 2));
+        painter.setPen(QPen(Theme::focusRing(pal), 2, Qt::DotLine));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(area.adjusted(3, 3, -3, -3), 8, 8);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 13, 13);
     }
 
     // Radio mark, level with the title.
-    const QPointF centre(markColumn / 2.0 + 2, 12 + title_->height() / 2.0);
+    const QPointF centre(markColumn / 2.0 + 2, 15 + title_->height() / 2.0);
     painter.setPen(QPen(isChecked() ? accent : Theme::secondaryText(pal), 1.6));
     painter.setBrush(pal.color(QPalette::Base));
     painter.drawEllipse(centre, 8.5, 8.5);
