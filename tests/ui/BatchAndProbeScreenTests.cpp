@@ -153,6 +153,20 @@ TEST(BatchScreen, SetupShowsTheCableAndARefusedFirmwareFile) {
     EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
 }
 
+TEST(BatchLog, FindsTheNewestBackupOfAUnitAmongTheNumberedNames) {
+    TempDir folder;
+    const std::string stamp = "20260105-143209";
+    EXPECT_EQ(BatchLog::backupFileOf(folder.path(), stamp, 3), std::nullopt);
+    for (const char* name :
+         {"hp15c-20260105-143209-003.bin", "hp15c-20260105-143209-003-2.bin",
+          "hp15c-20260105-143209-003-10.bin", "hp15c-20260105-143209-0031.bin",
+          "hp15c-20260105-143209-003-x.bin", "hp15c-20260105-143210-003-11.bin"}) {
+        folder.write(name, {});
+    }
+    EXPECT_EQ(BatchLog::backupFileOf(folder.path(), stamp, 3), "hp15c-20260105-143209-003-10.bin");
+    EXPECT_EQ(BatchLog::backupFileOf(folder.path(), stamp, 31), std::nullopt);
+}
+
 TEST(ProbeScreen, ShowsThePortAndTheConnectionLines) {
     UiHarness ui;
     ProbeScreen* probe = ui.window->probeScreen();

@@ -1,14 +1,15 @@
 // Renders every screen of the window to PNG files, light and dark, at the default window size
-// (920 × 760) and maximised on a large screen (1920 × 1080), on Qt's offscreen platform. The
-// application is set up and themed exactly as `pelwick` sets itself up, with the catalogue it
-// ships. The store runs on the fake main queue in virtual time; device work runs against
-// simulated calculators and can be held at a chosen command to show an operation in progress.
+// (920 × 760), maximised on a large screen (1920 × 1080) and at the smallest size the window
+// allows, on Qt's offscreen platform. The application is set up and themed exactly as `pelwick`
+// sets itself up, with the catalogue it ships. The store runs on the fake main queue in virtual
+// time; device work runs against simulated calculators and can be held at a chosen command to
+// show an operation in progress.
 //
 //   pelwick_screenshots OUTDIR
 //
-// Writes OUTDIR/<light|dark>/<920x760|1920x1080>/<screen>.png. Ends with status 3 when a screen
-// does not fit the default window without scrolling (it is then also saved tall enough to show
-// everything, as <screen>-full.png).
+// Writes OUTDIR/<light|dark>/<920x760|1920x1080|minimum>/<screen>.png and the dialogs to
+// OUTDIR/<light|dark>/dialogs/. Ends with status 3 when a screen does not fit the default window
+// without scrolling (it is then also saved tall enough to show everything, as <screen>-full.png).
 
 #include "screenshots/GatedWork.h"
 #include "store/FlasherStore.h"
@@ -163,10 +164,12 @@ int overflow(MainWindow& window) {
 /// The window as the user sees it at the default size and on a large screen. A screen that
 /// needs scrolling at the default size is noted and saved once more, tall enough to show all.
 void shoot(Session& session, const QString& name) {
-    for (const QSize size : {defaultSize, largeSize}) {
-        session.window->resize(size);
+    for (const QSize size : {defaultSize, largeSize, QSize()}) {
+        // An empty size stands for the smallest the window can be made.
+        const bool smallest = size.isEmpty();
+        session.window->resize(smallest ? session.window->minimumSizeHint() : size);
         session.pump();
-        save(*session.window, sizeName(size), name);
+        save(*session.window, smallest ? "minimum" : sizeName(size), name);
         const int extra = size == defaultSize ? overflow(*session.window) : 0;
         if (extra > 0) {
             notFitting << scheme + "/" + name + QString(" (%1 px)").arg(extra);

@@ -18,6 +18,7 @@ ActionButton::ActionButton(const QString& text, Role role, QWidget* parent)
     : QPushButton(text, parent), role_(role) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
+    setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -62,18 +63,6 @@ QSize ActionButton::sizeHint() const {
     return QSize(std::max(metrics.horizontalAdvance(text()) + 44, 100), metrics.height() + 22);
 }
 
-void ActionButton::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    update();
-    QPushButton::enterEvent(event);
-}
-
-void ActionButton::leaveEvent(QEvent* event) {
-    hovered_ = false;
-    update();
-    QPushButton::leaveEvent(event);
-}
-
 void ActionButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -89,18 +78,18 @@ void ActionButton::paintEvent(QPaintEvent*) {
         text = Theme::secondaryText(pal);
     } else if (role_ == Role::secondary) {
         fill = pal.color(QPalette::Base);
-        border = hovered_ ? Theme::accent(pal) : Theme::tint(pal, windowText, 0.38);
+        border = underMouse() ? Theme::accent(pal) : Theme::tint(pal, windowText, 0.38);
         text = windowText;
         if (isDown()) {
             fill = Theme::tint(pal, Theme::accent(pal), 0.14);
-        } else if (hovered_) {
+        } else if (underMouse()) {
             fill = Theme::tint(pal, Theme::accent(pal), 0.06);
         }
     } else {
         fill = role_ == Role::primary ? Theme::accentFill(pal) : Theme::destructiveFill(pal);
         if (isDown()) {
             fill = fill.darker(118);
-        } else if (hovered_) {
+        } else if (underMouse()) {
             fill = fill.lighter(108);
         }
     }

@@ -26,8 +26,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     QFont buttonFont() const;
@@ -36,7 +34,6 @@ private:
 
     Role role_;
     QChar mnemonic_;
-    bool hovered_ = false;
 };
 
 } // namespace pelwick

@@ -22,6 +22,7 @@ ModeCard::ModeCard(const QString& title, const QString& detail, QWidget* parent)
     setCheckable(true);
     setAutoExclusive(true);
     setFocusPolicy(Qt::TabFocus);
+    setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setCursor(Qt::PointingHandCursor);
     setText(title);
     setAccessibleName(title);
@@ -65,18 +66,6 @@ QSize ModeCard::minimumSizeHint() const {
     return layout()->minimumSize();
 }
 
-void ModeCard::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void ModeCard::leaveEvent(QEvent* event) {
-    hovered_ = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void ModeCard::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -90,7 +79,7 @@ void ModeCard::paintEvent(QPaintEvent*) {
     if (isChecked()) {
         fill = Theme::selectedFill(pal);
         border = accent;
-    } else if (hovered_) {
+    } else if (underMouse()) {
         border = Theme::tint(pal, accent, 0.45);
     }
     painter.setPen(QPen(border, isChecked() ? 1.6 : 1));

@@ -25,14 +25,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     QLabel* title_;
     Badge* badge_;
     ToneLabel* detail_;
-    bool hovered_ = false;
 };
 
 } // namespace pelwick
