@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace pelwick {
 
 namespace {
@@ -146,6 +148,12 @@ void StepList::show(const WizardState& state,
                                         : state.isUpcoming(step) ? StepRow::State::upcoming
                                                                  : StepRow::State::current;
         row->show(rowState, rowState == StepRow::State::complete ? detail(step) : std::nullopt);
+        // Layouts size a window without asking for heights that follow widths, so each row
+        // asks for the height its lines take at the list's width; a small window then never
+        // squeezes a detail line away.
+        const QMargins margins = layout()->contentsMargins();
+        const int height = row->heightForWidth(maximumWidth() - margins.left() - margins.right());
+        row->setMinimumHeight(std::max(height, 0)); // none without a detail line
     }
 }
 
