@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -51,11 +52,18 @@ bool cableGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-// A write that cannot make any progress for this long is treated as a silent peer.
-constexpr double kWriteStallSeconds = 5.0;
-
 // Upper bound of one wait, so that the deadline is re-checked even if poll() is woken spuriously.
 constexpr int kPollSliceMs = 2;
+
+// Draining is watched closely at first, where a USB transfer normally completes, and then at the
+// polling interval.
+constexpr double kDrainQuickSeconds = 0.01;
+constexpr double kDrainQuickStep = 0.0001;
+constexpr double kDrainStep = 0.002;
+
+double secondsSince(MonotonicClock::time_point start) {
+    return std::chrono::duration<double>(MonotonicClock::now() - start).count();
+}
 
 } // namespace
 
@@ -63,7 +71,8 @@ int POSIXSerialLink::lastOpenErrno() {
     return openErrno;
 }
 
-POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud) : path_(std::move(path)) {
+POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud, SerialLinkOptions options)
+    : path_(std::move(path)), options_(std::move(options)) {
     openErrno = 0;
     const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -78,7 +87,12 @@ POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud) : path_(std::m
         throw FlasherError::serialOpenFailed(path_, error);
     };
     // Another program (or a second Pelwick) already holding the port exclusively makes the open
-    // above fail with EBUSY; from here on we hold it ourselves.
+    // above fail with EBUSY; from here on we hold it ourselves. TIOCEXCL does not keep root out,
+    // so a second Pelwick is also stopped by the lock, before it changes any setting of the line
+    // or flushes what the first one is reading. A file system without locks leaves TIOCEXCL.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        fail(EBUSY);
+    }
     if (::ioctl(fd_, TIOCEXCL) != 0 && errno != ENOTTY) {
         fail(errno);
     }
@@ -99,7 +113,7 @@ POSIXSerialLink::POSIXSerialLink(std::string path, unsigned baud) : path_(std::m
     ::tcflush(fd_, TCIOFLUSH);
     // Draining a pseudo-terminal returns at once but still costs a system call per command, about
     // a fifth of a whole exchange with a simulator on the other side.
-    drainsOutput_ = !isPseudoTerminal(fd_);
+    drainsOutput_ = options_.pendingOutput || !isPseudoTerminal(fd_);
     sleepFor(0.05);
 }
 
@@ -164,8 +178,7 @@ void POSIXSerialLink::write(ByteView data) {
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
-            if (std::chrono::duration<double>(MonotonicClock::now() - lastProgress).count() >
-                kWriteStallSeconds) {
+            if (secondsSince(lastProgress) > options_.stallSeconds) {
                 throw FlasherError::sambaTimeout();
             }
             pollfd waiter{fd_, POLLOUT, 0};
@@ -178,8 +191,42 @@ void POSIXSerialLink::write(ByteView data) {
         throw FlasherError::sambaProtocol("serial write failed (errno " + std::to_string(error) +
                                           ")");
     }
-    if (fd_ >= 0 && drainsOutput_) {
-        ::tcdrain(fd_);
+    drainOutput();
+}
+
+void POSIXSerialLink::drainOutput() {
+    // Waits as tcdrain() would, but with a limit: on a USB modem tcdrain() waits for every
+    // pending transfer without one, so a monitor that stops taking data would hang the flash.
+    if (fd_ < 0 || !drainsOutput_) {
+        return;
+    }
+    const auto started = MonotonicClock::now();
+    auto lastProgress = started;
+    int previous = -1;
+    for (;;) {
+        int pending = 0;
+        if (options_.pendingOutput) {
+            pending = options_.pendingOutput(fd_);
+        } else if (::ioctl(fd_, TIOCOUTQ, &pending) != 0) {
+            pending = -1;
+        }
+        if (pending < 0) {
+            if (cableGone(errno)) {
+                throw FlasherError::serialPortClosed();
+            }
+            return; // the line cannot say; the next read finds out how it is
+        }
+        if (pending == 0) {
+            return;
+        }
+        if (previous < 0 || pending < previous) {
+            lastProgress = MonotonicClock::now();
+        }
+        previous = pending;
+        if (secondsSince(lastProgress) > options_.stallSeconds) {
+            throw FlasherError::sambaTimeout();
+        }
+        sleepFor(secondsSince(started) < kDrainQuickSeconds ? kDrainQuickStep : kDrainStep);
     }
 }
 
