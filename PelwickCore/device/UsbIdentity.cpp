@@ -1,5 +1,6 @@
 #include "device/UsbIdentity.h"
 
+#include "device/DeviceText.h"
 #include "util/Format.h"
 
 #include <fstream>
@@ -47,11 +48,11 @@ std::string UsbIdentity::description() const {
     std::string text = idText();
     for (const std::string* part : {&manufacturer, &product}) {
         if (!part->empty()) {
-            text += " " + *part;
+            text += " " + escapedDeviceText(*part);
         }
     }
     if (!serialNumber.empty()) {
-        text += " (serial " + serialNumber + ")";
+        text += " (serial " + escapedDeviceText(serialNumber) + ")";
     }
     return text;
 }

@@ -19,7 +19,8 @@ struct UsbIdentity {
     bool isSambaMonitor() const { return vendorId == 0x03EB && productId == 0x6124; }
     /// "03eb:6124".
     std::string idText() const;
-    /// "03eb:6124 Atmel Corp. · SAM-BA …": the id and whatever names the device gives.
+    /// "03eb:6124 Atmel Corp. · SAM-BA …": the id and whatever names the device gives, escaped
+    /// (escapedDeviceText) so that they can be shown as they are.
     std::string description() const;
 
     bool operator==(const UsbIdentity& other) const = default;
