@@ -3,6 +3,8 @@
 #include "device/FlasherError.h"
 #include "util/Clock.h"
 
+#include <algorithm>
+
 namespace pelwick {
 
 Bytes ByteTransport::readExactly(std::size_t count, double timeout) {
@@ -25,6 +27,19 @@ Bytes ByteTransport::readExactly(std::size_t count, double timeout) {
 
 void ByteTransport::discardAvailable(double timeout) {
     (void)read(4096, timeout);
+}
+
+std::size_t ByteTransport::discardUntilQuiet(double quietSeconds, double limitSeconds) {
+    const auto limit = deadlineAfter(limitSeconds);
+    std::size_t dropped = 0;
+    for (;;) {
+        const double left = secondsUntil(limit);
+        const Bytes chunk = read(4096, std::clamp(left, 0.0, quietSeconds));
+        dropped += chunk.size();
+        if (chunk.empty() || left <= 0) {
+            return dropped;
+        }
+    }
 }
 
 } // namespace pelwick

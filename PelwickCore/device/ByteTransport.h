@@ -30,6 +30,10 @@ public:
 
     /// One read of up to 4096 bytes within `timeout`, whose bytes are dropped.
     void discardAvailable(double timeout);
+
+    /// Drops what arrives until nothing has come for `quietSeconds`, or until `limitSeconds` have
+    /// passed while bytes kept coming; returns how many bytes were dropped.
+    std::size_t discardUntilQuiet(double quietSeconds, double limitSeconds);
 };
 
 /// Lends a transport that someone else owns: closing the lender's side only forwards `close()`.

@@ -1,5 +1,6 @@
 #include "samba/SambaClient.h"
 
+#include "device/DeviceText.h"
 #include "device/FlasherError.h"
 #include "util/Format.h"
 
@@ -9,31 +10,13 @@ namespace pelwick {
 
 namespace {
 
-// Decodes UTF-8 and replaces every invalid sequence by U+FFFD, as the version line is shown.
-std::string decodeLossy(const std::uint8_t* data, std::size_t size) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < size) {
-        const std::uint8_t lead = data[i];
-        std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-        bool valid = length != 0 && i + length <= size;
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (data[i + k] & 0xC0) == 0x80;
-        }
-        if (valid) {
-            out.append(reinterpret_cast<const char*>(data + i), length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
+// After "N#": the monitor's answer, an echo, or the rest of a reply that an earlier program never
+// read (up to a 4096-byte block) must be over before the version is asked for.
+constexpr double kEchoQuietSeconds = 0.2;
+// Leftovers and late replies: the monitor sends a reply in one go, so a short pause ends it.
+constexpr double kLeftoverQuietSeconds = 0.05;
+// However long bytes keep coming, waiting for quiet ends after this.
+constexpr double kQuietLimitSeconds = 1.0;
 
 std::string trimmed(const std::string& text) {
     const char* space = " \t\r\n\v\f";
@@ -43,6 +26,13 @@ std::string trimmed(const std::string& text) {
     }
     const auto last = text.find_last_not_of(space);
     return text.substr(first, last - first + 1);
+}
+
+bool isPrintableText(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte >= 0x20 && byte <= 0x7E) || byte == '\t';
+    });
 }
 
 } // namespace
@@ -57,26 +47,35 @@ void SambaClient::sendCommand(const std::string& command) {
 }
 
 void SambaClient::connect(double timeout) {
-    sendCommand("N#");
-    discardAvailable(0.2);
+    enterBinaryModeQuietly();
+    VersionReply reply = VersionReply::notText;
     try {
-        readVersion(timeout);
-        return;
+        reply = readVersion(timeout);
     } catch (const FlasherError& error) {
         if (error.kind() != FlasherError::Case::sambaTimeout) {
             throw;
         }
     }
-    // The monitor may still be in terminal mode: wait for its prompt, switch to binary mode again
-    // and ask once more.
-    sendCommand("T#");
-    try {
-        (void)readUntilPromptOrTimeout(std::min(timeout, 1.0));
-    } catch (const std::exception&) {
+    if (reply == VersionReply::notText) {
+        // The monitor may still be in terminal mode, or still talking: wait for its prompt,
+        // switch to binary mode again and ask once more.
+        sendCommand("T#");
+        try {
+            (void)readUntilPromptOrTimeout(std::min(timeout, 1.0));
+        } catch (const std::exception&) {
+        }
+        enterBinaryModeQuietly();
+        reply = readVersion(timeout);
     }
-    sendCommand("N#");
-    discardAvailable(0.2);
-    readVersion(timeout);
+    if (reply == VersionReply::empty) {
+        throw FlasherError::sambaProtocol("empty version string");
+    }
+    if (reply == VersionReply::notText) {
+        throw FlasherError::sambaProtocol(notAVersionDetail);
+    }
+    // What follows the line (a carriage return, a prompt) is not part of the next reply.
+    discardUntilQuiet();
+    unsettled_ = false;
 }
 
 void SambaClient::enterBinaryMode() {
@@ -84,37 +83,59 @@ void SambaClient::enterBinaryMode() {
     discardAvailable(0.2);
 }
 
+void SambaClient::enterBinaryModeQuietly() {
+    sendCommand("N#");
+    try {
+        (void)transport_->discardUntilQuiet(kEchoQuietSeconds, kQuietLimitSeconds);
+    } catch (...) {
+    }
+}
+
 void SambaClient::ping(double timeout) {
     (void)readWord(pingAddress, timeout);
 }
 
-void SambaClient::readVersion(double timeout) {
+SambaClient::VersionReply SambaClient::readVersion(double timeout) {
     sendCommand("V#");
-    const std::string line = readASCIILine(timeout);
-    version_ = line;
-    if (line.empty()) {
-        throw FlasherError::sambaProtocol("empty version string");
-    }
-}
-
-std::string SambaClient::readASCIILine(double timeout) {
-    const auto deadline = deadlineAfter(timeout);
+    version_.clear();
     if (timeout <= 0) {
         throw FlasherError::sambaTimeout();
     }
+    const auto deadline = deadlineAfter(timeout);
     Bytes buffer;
+    std::size_t dropped = 0; // bytes of empty lines already passed over
     for (;;) {
-        const Bytes chunk = transport_->read(64, std::max(secondsUntil(deadline), 0.05));
-        buffer.insert(buffer.end(), chunk.begin(), chunk.end());
-        if (std::find(buffer.begin(), buffer.end(), '\n') != buffer.end()) {
-            break;
+        const auto end = std::find(buffer.begin(), buffer.end(), '\n');
+        const auto lineLength = static_cast<std::size_t>(end - buffer.begin());
+        if (dropped + std::min(lineLength, buffer.size()) > versionLineLimit) {
+            version_ = escapedDeviceText(trimmed(std::string(buffer.begin(), end)));
+            return VersionReply::notText;
         }
-        if (secondsUntil(deadline) <= 0) {
+        if (end != buffer.end()) {
+            const std::string line = trimmed(std::string(buffer.begin(), end));
+            if (!line.empty()) {
+                version_ = escapedDeviceText(line);
+                return isPrintableText(line) ? VersionReply::line : VersionReply::notText;
+            }
+            // An empty line with more behind it is a late answer to an earlier command (the "N#"
+            // before, say); an empty line alone is the monitor's empty version.
+            dropped += lineLength + 1;
+            buffer.erase(buffer.begin(), end + 1);
+            if (buffer.empty()) {
+                buffer = transport_->read(64, kLeftoverQuietSeconds);
+                if (buffer.empty()) {
+                    return VersionReply::empty;
+                }
+            }
+            continue;
+        }
+        const double remaining = secondsUntil(deadline);
+        if (remaining <= 0) {
             throw FlasherError::sambaTimeout();
         }
+        const Bytes chunk = transport_->read(64, std::max(remaining, 0.05));
+        buffer.insert(buffer.end(), chunk.begin(), chunk.end());
     }
-    const auto end = std::find(buffer.begin(), buffer.end(), '\n');
-    return trimmed(decodeLossy(buffer.data(), static_cast<std::size_t>(end - buffer.begin())));
 }
 
 Bytes SambaClient::readUntilPromptOrTimeout(double timeout) {
@@ -138,9 +159,53 @@ Bytes SambaClient::readUntilPromptOrTimeout(double timeout) {
     }
 }
 
+Bytes SambaClient::exchange(const std::string& command, std::size_t length, double timeout) {
+    if (unsettled_) {
+        discardUntilQuiet();
+    }
+    try {
+        sendCommand(command);
+        return lastToArrive(transport_->readExactly(length, timeout));
+    } catch (const FlasherError& error) {
+        // The reply may still come, and must not be taken for the next one.
+        if (error.kind() == FlasherError::Case::sambaTimeout) {
+            unsettled_ = true;
+        }
+        throw;
+    }
+}
+
+Bytes SambaClient::lastToArrive(Bytes reply) {
+    if (!unsettled_) {
+        if (!transport_->read(SambaClient::blockSize, 0).empty()) {
+            unsettled_ = true;
+            throw FlasherError::sambaProtocol(unexpectedBytesDetail);
+        }
+        return reply;
+    }
+    // Late replies to commands that timed out come before this one; it is the last to arrive.
+    const std::size_t length = reply.size();
+    std::size_t more = 0;
+    const auto limit = deadlineAfter(kQuietLimitSeconds);
+    for (;;) {
+        const Bytes chunk = transport_->read(
+            blockSize, std::clamp(secondsUntil(limit), 0.0, kLeftoverQuietSeconds));
+        if (chunk.empty()) {
+            break;
+        }
+        more += chunk.size();
+        reply.insert(reply.end(), chunk.begin(), chunk.end());
+        reply.erase(reply.begin(), reply.end() - static_cast<std::ptrdiff_t>(length));
+        if (secondsUntil(limit) <= 0) {
+            break;
+        }
+    }
+    unsettled_ = more > 0;
+    return reply;
+}
+
 std::uint32_t SambaClient::readWord(std::uint32_t address, double timeout) {
-    sendCommand(formatString("w%08X,4#", address));
-    const Bytes reply = transport_->readExactly(4, timeout);
+    const Bytes reply = exchange(formatString("w%08X,4#", address), 4, timeout);
     return static_cast<std::uint32_t>(reply[0]) | static_cast<std::uint32_t>(reply[1]) << 8 |
            static_cast<std::uint32_t>(reply[2]) << 16 | static_cast<std::uint32_t>(reply[3]) << 24;
 }
@@ -155,9 +220,10 @@ Bytes SambaClient::read(std::uint32_t address, std::size_t length, double timeou
     std::size_t offset = 0;
     while (offset < length) {
         const std::size_t n = std::min(length - offset, blockSize);
-        sendCommand(formatString("R%08X,%08X#", static_cast<std::uint32_t>(address + offset),
-                                 static_cast<std::uint32_t>(n)));
-        const Bytes block = transport_->readExactly(n, timeout);
+        const Bytes block =
+            exchange(formatString("R%08X,%08X#", static_cast<std::uint32_t>(address + offset),
+                                  static_cast<std::uint32_t>(n)),
+                     n, timeout);
         result.insert(result.end(), block.begin(), block.end());
         offset += n;
     }
@@ -186,6 +252,20 @@ void SambaClient::discardAvailable(double timeout) noexcept {
     try {
         transport_->discardAvailable(timeout);
     } catch (...) {
+    }
+}
+
+void SambaClient::discardUntilQuiet() noexcept {
+    try {
+        (void)transport_->discardUntilQuiet(kLeftoverQuietSeconds, kQuietLimitSeconds);
+    } catch (...) {
+    }
+}
+
+void SambaClient::expectQuiet(double seconds) {
+    if (!transport_->read(blockSize, seconds).empty()) {
+        unsettled_ = true;
+        throw FlasherError::sambaProtocol(unexpectedBytesDetail);
     }
 }
 

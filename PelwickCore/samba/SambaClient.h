@@ -12,6 +12,12 @@ namespace pelwick {
 
 /// One conversation with the chip's SAM-BA monitor in binary mode: reading and writing words and
 /// blocks and jumping to code. Owns its transport. Used by one thread at a time.
+///
+/// Replies never shift: once an exchange has timed out (its reply may still come) the client is
+/// unsettled, and until an exchange ends with a quiet line it drops whatever waits before it
+/// sends a command whose reply it reads, and takes the last bytes to arrive as that reply (the
+/// monitor answers in order, so late replies come first). On a settled line, bytes beyond a reply
+/// mean that it was shifted, and the exchange fails instead of returning it.
 class SambaClient {
 public:
     /// The standard time-out of one exchange, seconds.
@@ -20,6 +26,12 @@ public:
     static constexpr std::size_t blockSize = 4096;
     /// The chip identification register read by a ping.
     static constexpr std::uint32_t pingAddress = 0x400E0740;
+    /// The version line read in connect is at most this long.
+    static constexpr std::size_t versionLineLimit = 128;
+    /// sambaProtocol details: more bytes came than a reply has; the reply to "V#" is not a line
+    /// of printable text.
+    static constexpr const char* unexpectedBytesDetail = "unexpected bytes after a reply";
+    static constexpr const char* notAVersionDetail = "the version reply is not a line of text";
 
     /// Wraps an open transport; sends nothing.
     explicit SambaClient(std::unique_ptr<ByteTransport> transport, SleepFunction sleep = sleepFor);
@@ -27,8 +39,10 @@ public:
     SambaClient(const SambaClient&) = delete;
     SambaClient& operator=(const SambaClient&) = delete;
 
-    /// Brings the monitor into binary mode and reads its version line; if the version does not
-    /// come in time, recovers once through terminal mode ("T#", "N#", "V#").
+    /// Brings the monitor into binary mode, waits for the line to go quiet (an echo, or what is
+    /// left of an interrupted conversation) and reads its version line: printable text ending in
+    /// a line break, within versionLineLimit bytes. If no such line comes in time, recovers once
+    /// through terminal mode ("T#", "N#", "V#").
     void connect(double timeout);
     /// Sends "N#" and discards the echo.
     void enterBinaryMode();
@@ -46,10 +60,17 @@ public:
 
     /// Drops whatever arrives within `timeout`; never fails.
     void discardAvailable(double timeout) noexcept;
+    /// Drops what arrives until the line has been quiet for a moment (at most a second); never
+    /// fails.
+    void discardUntilQuiet() noexcept;
+    /// Fails with unexpectedBytesDetail when any byte arrives within `seconds`: after the last
+    /// reply of a read, so that a reply shifted by stray bytes cannot pass unnoticed.
+    void expectQuiet(double seconds);
     /// Closes the transport.
     void close() noexcept;
 
-    /// The monitor's version line from the last "V#" exchange (trimmed).
+    /// The monitor's version line from the last "V#" exchange, trimmed and escaped
+    /// (escapedDeviceText) so that it can be shown as it is.
     const std::string& version() const { return version_; }
     /// Every command sent, in order (binary payloads are not in it).
     const std::vector<std::string>& commandTrace() const { return commandTrace_; }
@@ -61,16 +82,22 @@ public:
     const SleepFunction& sleeper() const { return sleep_; }
 
 private:
+    enum class VersionReply { line, empty, notText };
+
     void sendCommand(const std::string& command);
-    void readVersion(double timeout);
-    std::string readASCIILine(double timeout);
+    void enterBinaryModeQuietly();
+    VersionReply readVersion(double timeout);
     Bytes readUntilPromptOrTimeout(double timeout);
+    // Sends a command and reads its `length`-byte reply, keeping replies in step (see above).
+    Bytes exchange(const std::string& command, std::size_t length, double timeout);
+    Bytes lastToArrive(Bytes reply);
 
     std::unique_ptr<ByteTransport> transport_;
     SleepFunction sleep_;
     std::string version_;
     std::vector<std::string> commandTrace_;
     double afterSendDelay_ = 0;
+    bool unsettled_ = false;
 };
 
 } // namespace pelwick

@@ -13,6 +13,9 @@ namespace {
 constexpr double kCommandTimeout = 12.0;
 constexpr double kResultReadTimeout = 3.0;
 constexpr double kPollReadTimeout = 1.0;
+// The pace of a run with a settle time: at least this long after "G", and this long between polls.
+constexpr double kMinimumSettleSeconds = 0.1;
+constexpr double kPollIntervalSeconds = 1.0;
 
 } // namespace
 
@@ -44,7 +47,7 @@ void SambaFlashApplet::run(SambaAppletCommand command, double timeout) {
     const auto raw = static_cast<std::uint32_t>(command);
     samba_.go(goAddress);
     if (goDelay_ > 0) {
-        samba_.sleeper()(std::max(goDelay_, 0.1));
+        samba_.sleeper()(std::max(goDelay_, kMinimumSettleSeconds));
     }
     const auto deadline = deadlineAfter(timeout);
     const int budget = command == SambaAppletCommand::erasePage ? 25 : 10;
@@ -61,13 +64,15 @@ void SambaFlashApplet::run(SambaAppletCommand command, double timeout) {
                 throw FlasherError::appletFailed(status);
             }
         } catch (const FlasherError& error) {
-            // While the applet works the monitor may not answer; that is "not finished yet".
+            // While the applet works the monitor may not answer; that is "not finished yet". Its
+            // answer may still come later: the client drops it or keeps only the newest reply, so
+            // the next poll and the status read are never answered with an older word.
             if (error.kind() != FlasherError::Case::sambaTimeout) {
                 throw;
             }
         }
         if (goDelay_ > 0 && attempt < budget) {
-            samba_.sleeper()(1.0);
+            samba_.sleeper()(kPollIntervalSeconds);
         }
         if (attempt >= budget) {
             break;

@@ -1,5 +1,7 @@
 #include "samba/SambaClient.h"
 
+#include "sim/SimulatedCalculatorTransport.h"
+#include "support/FaultInjectingTransport.h"
 #include "support/FlasherErrorOf.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
@@ -13,6 +15,8 @@ namespace pelwick {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::Fault;
+using testing::FaultInjectingTransport;
 using testing::flasherErrorOf;
 using testing::ScriptedTransport;
 
@@ -62,8 +66,8 @@ TEST(SambaClient, WordCommandsAreExactBytesAndLittleEndian) {
                             bytes("G20002000#"), bytes("w400E0740,4#")));
     EXPECT_THAT(s.client.commandTrace(),
                 ElementsAre("w400E0740,4#", "W20000000,0000001F#", "G20002000#", "w400E0740,4#"));
-    // Writes and jumps read nothing back.
-    EXPECT_EQ(s.transport->readCount, 2);
+    // Writes and jumps read nothing back; each reply is followed by one look for bytes beyond it.
+    EXPECT_EQ(s.transport->readCount, 4);
 
     // A short reply is the generic time-out; the command is still in the trace.
     s.transport->queue(Bytes{0xAA, 0xBB});
@@ -99,7 +103,7 @@ TEST(SambaClient, BlocksAreSplitAt4096) {
 
     // A block that comes up short fails with the generic time-out.
     ScriptedClient shortBlock;
-    shortBlock.transport->queue(Bytes(4096 + 10));
+    shortBlock.transport->queue(Bytes(4096));
     EXPECT_THROW(shortBlock.client.read(0, 5000, 0.2), FlasherError);
     EXPECT_THAT(shortBlock.client.commandTrace(),
                 ElementsAre("R00000000,00001000#", "R00001000,00000388#"));
@@ -181,14 +185,76 @@ TEST(SambaClient, ConnectFailsAtOnceOnAnythingButATimeout) {
     gone.client.close();
     EXPECT_EQ(gone.transport->closeCount, 1);
 
-    // A version line with bytes that are not UTF-8 is still a version.
+    // A line that is not printable text is no version, even after the recovery; what came is
+    // kept escaped.
     ScriptedClient odd;
     odd.transport->responder = [](const Bytes& written) {
-        return written == bytes("V#") ? Bytes{'v', 0xFF, '2', '\r', '\n'} : Bytes{};
+        return written == bytes("V#") ? Bytes{'v', 0xFF, '2', 0x1B, '\r', '\n'} : Bytes{};
     };
-    odd.client.connect(1.0);
-    EXPECT_EQ(odd.client.version(), "v\xEF\xBF\xBD"
-                                    "2");
+    EXPECT_EQ(flasherErrorOf([&] { odd.client.connect(1.0); }),
+              FlasherError::sambaProtocol(SambaClient::notAVersionDetail));
+    EXPECT_THAT(odd.client.commandTrace(), ElementsAre("N#", "V#", "T#", "N#", "V#"));
+    EXPECT_EQ(odd.client.version(), "v\\xFF2\\x1B");
+}
+
+// A simulated calculator behind a fault injector, and a client on it.
+struct UntidyLine {
+    std::shared_ptr<SimulatedCalculatorTransport> calculator =
+        std::make_shared<SimulatedCalculatorTransport>(0, false);
+    std::shared_ptr<FaultInjectingTransport> link =
+        std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(calculator));
+    SambaClient client{std::make_unique<SharedTransport>(link), [](double) {}};
+};
+
+TEST(SambaClient, ConnectWaitsForQuietAndTakesOnlyATextLineForTheVersion) {
+    struct Case {
+        const char* what;
+        Fault fault;
+        int atWrite;
+        std::size_t amount;
+        std::vector<std::string> trace;
+    };
+    const std::vector<std::string> direct{"N#", "V#"};
+    const std::vector<std::string> recovered{"N#", "V#", "T#", "N#", "V#"};
+    for (const Case& c : {
+             Case{"the rest of a block an earlier program never read", Fault::strayBytes, 1, 2048,
+                  direct},
+             Case{"an echo from a monitor in terminal mode", Fault::echoes, 1, 0, direct},
+             Case{"the answer to N# coming late", Fault::replyLate, 1, 0, direct},
+             Case{"stray bytes ahead of the version", Fault::strayBytes, 2, 5, recovered},
+         }) {
+        UntidyLine line;
+        line.link->injectAtWrite(c.atWrite, c.fault, c.amount);
+        line.client.connect(0.5);
+        EXPECT_TRUE(line.link->triggered()) << c.what;
+        EXPECT_EQ(line.client.version(), "v1.1 Dec 15 2013 19:03:14") << c.what;
+        EXPECT_EQ(line.client.commandTrace(), c.trace) << c.what;
+        // The conversation is in step: the next reply is the register's.
+        EXPECT_EQ(line.client.readWord(0xE000ED00, 1.0), 0x410FC241u) << c.what;
+    }
+}
+
+TEST(SambaClient, RepliesNeverShift) {
+    // A reply that comes after its exchange timed out is not taken for the next one, whether it
+    // is already there when the next command goes out or comes with its reply.
+    UntidyLine late;
+    late.calculator->storeWord(0x20000000, 0x11111111);
+    late.calculator->storeWord(0x20000004, 0x22222222);
+    late.link->injectAtWrite(1, Fault::replyLate);
+    EXPECT_EQ(flasherErrorOf([&] { late.client.readWord(0x20000000, 0.1); }),
+              FlasherError::sambaTimeout());
+    EXPECT_EQ(late.client.readWord(0x20000004, 1.0), 0x22222222u);
+    late.link->injectAtWrite(3, Fault::replyLate);
+    EXPECT_THROW(late.client.readWord(0x20000000, 0.1), FlasherError);
+    late.client.writeWord(0x20000008, 0); // the late reply arrives meanwhile
+    EXPECT_EQ(late.client.readWord(0x20000004, 1.0), 0x22222222u);
+
+    // On a line in step, bytes beyond a reply mean it was shifted: it is refused, not returned.
+    UntidyLine stray;
+    stray.link->injectAtWrite(1, Fault::strayBytes, 3);
+    EXPECT_EQ(flasherErrorOf([&] { stray.client.read(0x4000, 4096, 1.0); }),
+              FlasherError::sambaProtocol(SambaClient::unexpectedBytesDetail));
+    EXPECT_EQ(stray.client.read(0x4000, 8, 1.0), Bytes(8, 0xFF));
 }
 
 } // namespace

@@ -295,6 +295,25 @@ TEST(SambaFlashApplet, PollsThatGetNoReplyOrAStaleWordCountAsNotFinished) {
     EXPECT_THAT(late.commands(), ElementsAre("G20002000#"));
 }
 
+TEST(SambaFlashApplet, APollAnsweredLateShiftsNeitherTheNextPollNorTheStatus) {
+    // The monitor is busy past the first poll's time-out and answers it late, together with the
+    // second poll; at the cable's pace and without pauses.
+    for (const double goDelay : {0.01, 0.0}) {
+        auto scripted = std::make_shared<ScriptedTransport>();
+        MailboxMonitor monitor;
+        scripted->responder = [&](const Bytes& written) { return monitor.respond(written); };
+        auto line =
+            std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(scripted));
+        line->injectWhen(FaultInjectingTransport::nthCommandStartingWith("w20002040"),
+                         Fault::replyLate);
+        SambaClient client(std::make_unique<SharedTransport>(line), [](double) {});
+        SambaFlashApplet applet(client, goDelay);
+        EXPECT_NO_THROW(applet.unlockRegion(2)) << "goDelay " << goDelay;
+        EXPECT_TRUE(line->triggered());
+        EXPECT_EQ(line->commands().back(), "w20002044,4#");
+    }
+}
+
 TEST(SambaFlashApplet, AFailedStatusOrALostCableEndsTheRunAtOnce) {
     AppletHarness h;
     SambaFlashApplet applet = h.initializedApplet();

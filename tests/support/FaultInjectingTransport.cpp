@@ -53,6 +53,23 @@ void FaultInjectingTransport::heal() {
     plan_.reset();
     active_.reset();
     held_.clear();
+    late_.clear();
+}
+
+Bytes FaultInjectingTransport::strayData(std::size_t count) {
+    Bytes data(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        data[i] = static_cast<std::uint8_t>(0xA5 + 0x3B * i);
+    }
+    return data;
+}
+
+void FaultInjectingTransport::hold(const Bytes& bytes, std::size_t packetSize) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += packetSize) {
+        const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
+        held_.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(
+                                              std::min(packetSize, bytes.size() - offset)));
+    }
 }
 
 FaultInjectingTransport::CommandPredicate FaultInjectingTransport::commandIs(std::string command) {
@@ -99,11 +116,27 @@ void FaultInjectingTransport::write(ByteView data) {
     if (active_ == Fault::cableGone) {
         throw FlasherError::serialPortClosed();
     }
-    if (active_ == Fault::monitorSilent) {
+    if (active_ == Fault::monitorSilent || active_ == Fault::lineStalls) {
         ++dropped_;
+        if (active_ == Fault::lineStalls) {
+            throw FlasherError::sambaTimeout();
+        }
         return;
     }
-    if (!shouldTrigger(isCommand)) {
+    if (active_ == Fault::replyLate) {
+        // The late reply comes now, ahead of whatever this write brings.
+        active_.reset();
+        hold(late_, late_.size());
+        late_.clear();
+    }
+    const bool triggers = shouldTrigger(isCommand);
+    if (active_ == Fault::echoes && isCommand) {
+        hold(Bytes(data.begin(), data.end()), data.size());
+        if (command == "N#") {
+            active_.reset();
+        }
+    }
+    if (!triggers) {
         inner_->write(data);
         return;
     }
@@ -122,31 +155,59 @@ void FaultInjectingTransport::write(ByteView data) {
         held_.clear();
         return;
     case Fault::replyCutShort:
-    case Fault::wrongReplyByte:
+    case Fault::wrongReplyByte: {
         inner_->write(data);
-        takeReply(command);
+        Bytes reply = takeReply(command);
         if (plan.fault == Fault::replyCutShort) {
-            held_.resize(held_.size() - std::min(plan.amount, held_.size()));
-        } else if (plan.amount < held_.size()) {
-            held_[plan.amount] ^= 0xFF;
+            reply.resize(reply.size() - std::min(plan.amount, reply.size()));
+        } else if (plan.amount < reply.size()) {
+            reply[plan.amount] ^= 0xFF;
         }
+        hold(reply, std::max<std::size_t>(reply.size(), 1));
         return;
+    }
+    case Fault::strayBytes: {
+        inner_->write(data);
+        const Bytes reply = takeReply(command);
+        hold(strayData(plan.amount), 64);
+        hold(reply, std::max<std::size_t>(reply.size(), 1));
+        return;
+    }
+    case Fault::replyLate:
+        inner_->write(data);
+        late_ = takeReply(command);
+        active_ = Fault::replyLate;
+        return;
+    case Fault::echoes:
+        active_ = Fault::echoes;
+        hold(Bytes(data.begin(), data.end()), data.size());
+        if (command == "N#") {
+            active_.reset();
+        }
+        inner_->write(data);
+        return;
+    case Fault::lineStalls:
+        active_ = Fault::lineStalls;
+        ++dropped_;
+        throw FlasherError::sambaTimeout();
     }
 }
 
-void FaultInjectingTransport::takeReply(const std::string& command) {
-    // Collect the whole reply now, so that it can be changed before the client sees any of it.
+Bytes FaultInjectingTransport::takeReply(const std::string& command) {
+    // Collect the whole reply now, so that it can be changed or delayed before the client sees
+    // any of it.
     const auto expected = expectedReplyLength(command);
+    Bytes reply;
     for (;;) {
-        const std::size_t want = expected ? *expected - std::min(*expected, held_.size()) : 4096;
+        const std::size_t want = expected ? *expected - std::min(*expected, reply.size()) : 4096;
         if (want == 0) {
-            return;
+            return reply;
         }
         const Bytes chunk = inner_->read(want, expected ? 3.0 : 0.05);
         if (chunk.empty()) {
-            return;
+            return reply;
         }
-        held_.insert(held_.end(), chunk.begin(), chunk.end());
+        reply.insert(reply.end(), chunk.begin(), chunk.end());
     }
 }
 
@@ -154,14 +215,18 @@ Bytes FaultInjectingTransport::read(std::size_t max, double timeout) {
     if (active_ == Fault::cableGone) {
         throw FlasherError::serialPortClosed();
     }
-    if (active_ == Fault::monitorSilent) {
-        return {};
-    }
     if (!held_.empty()) {
-        const std::size_t n = std::min(max, held_.size());
-        Bytes out(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
-        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+        Bytes& packet = held_.front();
+        const std::size_t n = std::min(max, packet.size());
+        Bytes out(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(n));
+        packet.erase(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(n));
+        if (packet.empty()) {
+            held_.pop_front();
+        }
         return out;
+    }
+    if (active_ == Fault::monitorSilent || active_ == Fault::replyLate) {
+        return {};
     }
     return inner_->read(max, timeout);
 }
@@ -169,6 +234,7 @@ Bytes FaultInjectingTransport::read(std::size_t max, double timeout) {
 void FaultInjectingTransport::close() noexcept {
     ++closes_;
     held_.clear();
+    late_.clear();
     payloadRemaining_ = 0;
     inner_->close();
 }

@@ -4,6 +4,7 @@
 #include "device/SerialPort.h"
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,10 +25,23 @@ enum class Fault {
     /// One byte of the reply to the triggering command (index `amount`, counted from its start) is
     /// inverted.
     wrongReplyByte,
+    /// `amount` stray bytes (like the rest of a block an earlier program never read) arrive ahead
+    /// of the reply to the triggering command, in packets of 64 bytes.
+    strayBytes,
+    /// The reply to the triggering command comes too late for its exchange: after the client's
+    /// next write, ahead of the reply to that.
+    replyLate,
+    /// From the triggering command until "N#" switches it to binary mode, the monitor echoes every
+    /// command, as one left in terminal mode does; each echo comes in a packet of its own.
+    echoes,
+    /// The line stops taking data: the triggering write and every later one fail with the generic
+    /// time-out, as a write whose drain never ends does, and none of them reaches the monitor.
+    lineStalls,
 };
 
 /// Wraps any transport and injects one fault: at the N-th write, or at the first command that a
-/// predicate picks. Counts writes, commands, opens and closes, and tells what happened.
+/// predicate picks. Counts writes, commands, opens and closes, and tells what happened. Bytes it
+/// makes up itself come in packets, one per read, as a USB line hands them over.
 class FaultInjectingTransport : public ByteTransport {
 public:
     /// Sees each command (a write ending in '#') with every command before it; `history.back()` is
@@ -67,8 +81,11 @@ public:
     bool triggered() const { return triggeredAtWrite_.has_value(); }
     std::optional<int> triggeredAtWrite() const { return triggeredAtWrite_; }
     const std::string& triggeringCommand() const { return triggeringCommand_; }
-    /// Writes that a silent monitor swallowed.
+    /// Writes that a silent monitor or a stalled line swallowed.
     int droppedWrites() const { return dropped_; }
+
+    /// The stray bytes of Fault::strayBytes: data that does not look like text.
+    static Bytes strayData(std::size_t count);
 
 private:
     struct Plan {
@@ -79,12 +96,15 @@ private:
     };
 
     bool shouldTrigger(bool isCommand) const;
-    void takeReply(const std::string& command);
+    // Collects the whole reply to `command` from the inner transport.
+    Bytes takeReply(const std::string& command);
+    void hold(const Bytes& bytes, std::size_t packetSize);
 
     std::shared_ptr<ByteTransport> inner_;
     std::optional<Plan> plan_;
     std::optional<Fault> active_;
-    Bytes held_;                       // a mangled reply waiting to be read
+    std::deque<Bytes> held_;           // made-up or mangled bytes waiting to be read, by packet
+    Bytes late_;                       // a late reply, held back until the next write
     std::size_t payloadRemaining_ = 0; // bytes of an "S" payload still to come
     int writes_ = 0;
     int opens_ = 0;
