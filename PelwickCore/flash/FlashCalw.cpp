@@ -11,6 +11,9 @@ namespace {
 
 constexpr double kIdentifyTimeout = 3.0;
 constexpr double kReadBlockTimeout = 30.0;
+// After the last block of a read, how long the line must stay quiet: a stray byte ahead of a
+// block leaves the block's end unread, and the region would be saved shifted.
+constexpr double kReadEndQuietSeconds = 0.02;
 
 // Runs one step of a write or verify, replacing a time-out by a sentence that says what the
 // program was doing.
@@ -31,10 +34,20 @@ FlashCalw::FlashCalw(SambaClient& samba, double commandSettleSeconds)
     : samba_(samba), commandSettleSeconds_(commandSettleSeconds) {}
 
 DeviceIdentity FlashCalw::identify() {
-    const std::uint32_t cpu = samba_.readWord(cpuid, kIdentifyTimeout);
-    const std::uint32_t cidr = samba_.readWord(chipidCIDR, kIdentifyTimeout);
-    const std::uint32_t exid = samba_.readWord(chipidEXID, kIdentifyTimeout);
-    return SAM4LChipTable::identify(cidr, exid, cpu);
+    const auto readRegisters = [this] {
+        const std::uint32_t cpu = samba_.readWord(cpuid, kIdentifyTimeout);
+        const std::uint32_t cidr = samba_.readWord(chipidCIDR, kIdentifyTimeout);
+        const std::uint32_t exid = samba_.readWord(chipidEXID, kIdentifyTimeout);
+        return SAM4LChipTable::identify(cidr, exid, cpu);
+    };
+    DeviceIdentity identity = readRegisters();
+    if (!identity.isCortexM4()) {
+        // Every chip we know is a Cortex-M4, so another CPUID is more likely a read garbled by
+        // stray bytes than another chip: read once more on a quiet line before reporting it.
+        samba_.discardUntilQuiet();
+        identity = readRegisters();
+    }
+    return identity;
 }
 
 Bytes FlashCalw::readRegion(const Progress& progress) {
@@ -47,6 +60,9 @@ Bytes FlashCalw::readRegion(const Progress& progress) {
         const Bytes block =
             samba_.read(FlashLayout::applicationStart + offset, length, kReadBlockTimeout);
         result.insert(result.end(), block.begin(), block.end());
+        if (offset + length == FlashLayout::applicationSize) {
+            samba_.expectQuiet(kReadEndQuietSeconds);
+        }
         if (progress) {
             progress(static_cast<double>(offset + length) / FlashLayout::applicationSize);
         }
@@ -131,18 +147,14 @@ void FlashCalw::unlockApplicationRegions(SambaFlashApplet& applet, const SambaAp
     const std::uint32_t totalPages = info.pageCount != 0 ? info.pageCount : 256;
     const std::uint32_t pagesPerRegion = lockBits <= totalPages ? totalPages / lockBits : 1;
     const std::uint32_t startPage = info.appStartPage != 0 ? info.appStartPage : 32;
-    // However the applet describes its geometry, the lock regions that hold the bootloader are
-    // never unlocked.
-    const std::uint64_t regionBytes = static_cast<std::uint64_t>(pagesPerRegion) * info.pageSize;
-    const std::uint64_t firstApplicationRegion =
-        regionBytes == 0 ? 0 : (FlashLayout::applicationStart + regionBytes - 1) / regionBytes;
-    // The applet itself counts regions in the chip's 16 regions of 8 KiB, so a garbled page count
-    // that makes the reported regions larger must not bring region 1 into the range.
+    // The first region is the one holding the start page, but however the applet describes its
+    // geometry, the regions that hold the bootloader are never unlocked: the applet counts the
+    // chip's 16 regions of 8 KiB, of which 0 and 1 are the bootloader's.
     constexpr std::uint32_t chipRegionBytes = FlashLayout::applicationEnd / lockRegions;
     constexpr std::uint32_t firstChipApplicationRegion =
         FlashLayout::applicationStart / chipRegionBytes;
-    const std::uint32_t firstRegion = static_cast<std::uint32_t>(std::max<std::uint64_t>(
-        {startPage / pagesPerRegion, firstApplicationRegion, firstChipApplicationRegion}));
+    const std::uint32_t firstRegion =
+        std::max(startPage / pagesPerRegion, firstChipApplicationRegion);
     // A first region at or beyond the last lock bit leaves nothing to unlock.
     for (std::uint32_t region = firstRegion; region < lockBits; ++region) {
         try {

@@ -44,10 +44,12 @@ public:
 
     FlashCalw(SambaClient& samba, double commandSettleSeconds);
 
-    /// Reads CPUID, CIDR and EXID (3 s each) and looks the chip up.
+    /// Reads CPUID, CIDR and EXID (3 s each) and looks the chip up. When the CPUID is not a
+    /// Cortex-M4 the three are read once more, on a quiet line, before the chip is reported.
     DeviceIdentity identify();
 
-    /// The 0x1C000 bytes of the application region, in 28 blocks of 4096.
+    /// The 0x1C000 bytes of the application region, in 28 blocks of 4096; fails when bytes follow
+    /// the last block, which means that the blocks were shifted.
     Bytes readApplication(const Progress& progress = {});
 
     /// Writes an image of exactly 0x1C000 bytes at 0x4000 page by page through the applet, then

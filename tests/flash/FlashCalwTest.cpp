@@ -177,6 +177,8 @@ TEST(FlashCalw, UnlockGeometryFallsBackToDefaultsAndNeverReachesTheBootloader) {
         {{{0x14, 0x00240000}, {0x1C, 0x20}, {0x20, 0x20}}, {0x20, 0x21, 0x22, 0x23}},
         // A start page inside the bootloader still leaves its lock regions alone.
         {{{0x20, 1}}, application},
+        // 256-byte pages in 16-page regions: the start page's region is the first.
+        {{{0x18, 0x100}}, application},
         // A buffer that is not free RAM.
         {{{0x0C, 0x00000200}}, {}, true},
         {{{0x0C, 0x20002100}}, {}, true},
@@ -223,6 +225,60 @@ TEST(FlashCalw, TimeOutsNameWhatTheDriverWasDoing) {
                        Fault::replyCutShort, 1);
     EXPECT_EQ(flasherErrorOf([&] { h.driver.readApplication(); }), FlasherError::sambaTimeout());
     EXPECT_EQ(h.link->commands().size(), 3u);
+}
+
+TEST(FlashCalw, AChipThatIsNotACortexM4IsReadOnceMoreBeforeItIsReported) {
+    DriverHarness h;
+    h.link->injectWhen(FaultInjectingTransport::commandIs("wE000ED00,4#"), Fault::wrongReplyByte,
+                       1);
+    const DeviceIdentity identity = h.driver.identify();
+    EXPECT_TRUE(identity.isSupported15C());
+    EXPECT_EQ(identity.cpuid, 0x410FC241u);
+    EXPECT_EQ(h.link->commands().size(), 6u);
+
+    // Another core is reported after the second look.
+    h.calculator->storeWord(FlashCalw::cpuid, 0x410FC231);
+    EXPECT_EQ(h.driver.identify().cpuid, 0x410FC231u);
+    EXPECT_EQ(h.link->commands().size(), 12u);
+}
+
+TEST(FlashCalw, AReadWhoseLastBlockIsFollowedByMoreBytesFails) {
+    // A stray byte ahead of the last block: the block's end comes after the reply has been
+    // taken, so only a quiet line at the end can tell that the region was shifted.
+    struct Trickling : ByteTransport {
+        std::shared_ptr<ByteTransport> inner;
+        Bytes late;
+        void write(ByteView data) override {
+            inner->write(data);
+            if (std::string(data.begin(), data.end()) == "R0001F000,00001000#") {
+                Bytes reply = inner->readExactly(4096, 1.0);
+                late.assign(1, reply.back());
+                reply.pop_back();
+                reply.insert(reply.begin(), 0x5A);
+                pending = reply;
+            }
+        }
+        Bytes read(std::size_t max, double timeout) override {
+            if (!pending.empty()) {
+                Bytes out(pending.begin(), pending.begin() + std::min(max, pending.size()));
+                pending.erase(pending.begin(), pending.begin() + out.size());
+                return out;
+            }
+            if (timeout > 0 && !late.empty()) {
+                return std::exchange(late, {});
+            }
+            return inner->read(max, timeout);
+        }
+        void close() noexcept override {}
+        Bytes pending;
+    };
+    auto calculator = std::make_shared<ObservedCalculator>();
+    auto line = std::make_shared<Trickling>();
+    line->inner = calculator;
+    SambaClient client(std::make_unique<SharedTransport>(line));
+    FlashCalw driver(client, 0);
+    EXPECT_EQ(flasherErrorOf([&] { driver.readApplication(); }),
+              FlasherError::sambaProtocol(SambaClient::unexpectedBytesDetail));
 }
 
 TEST(FlashCalw, AGarbledPageSizeIsAProtocolErrorNotAHugePage) {
