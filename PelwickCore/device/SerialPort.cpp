@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <utility>
 
 namespace pelwick {
@@ -67,6 +69,36 @@ std::vector<SerialPort> preferredOrder(std::vector<SerialPort> cables) {
     std::stable_sort(cables.begin(), cables.end(),
                      [&](const SerialPort& a, const SerialPort& b) { return key(a) < key(b); });
     return cables;
+}
+
+std::vector<SerialPort> connectionCandidates(const std::vector<SerialPort>& ports) {
+    std::vector<SerialPort> candidates = preferredOrder(programmingCables(ports));
+    std::erase_if(candidates, [](const SerialPort& port) { return !port.isModemPort(); });
+    if (std::any_of(candidates.begin(), candidates.end(),
+                    [](const SerialPort& port) { return port.isConfirmedSambaPort(); })) {
+        std::erase_if(candidates,
+                      [](const SerialPort& port) { return !port.isConfirmedSambaPort(); });
+    }
+    return candidates;
+}
+
+bool isTerminalDevice(const std::filesystem::path& path, const std::filesystem::path& sysfsRoot) {
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) {
+        return false;
+    }
+    // Pseudo-terminals (majors 136 to 143) have no entry in sysfs; every other terminal belongs
+    // to the tty class there.
+    const unsigned majorNumber = major(node.st_rdev);
+    if (majorNumber >= 136 && majorNumber <= 143) {
+        return true;
+    }
+    std::error_code error;
+    const auto subsystem = std::filesystem::read_symlink(
+        sysfsRoot / "dev" / "char" /
+            (std::to_string(majorNumber) + ":" + std::to_string(minor(node.st_rdev))) / "subsystem",
+        error);
+    return !error && subsystem.filename() == "tty";
 }
 
 std::vector<SerialPort> DeviceSerialPortListing::listPorts() const {

@@ -47,6 +47,16 @@ std::vector<SerialPort> programmingCables(const std::vector<SerialPort>& ports);
 /// serial adapters; a stable sort, so ports of one kind keep their order.
 std::vector<SerialPort> preferredOrder(std::vector<SerialPort> cables);
 
+/// The listed ports a connection may open, in the order it tries them: the USB modem ports, by
+/// preference. While a port with the SAM-BA monitor's USB id is listed, only such ports: opening
+/// a port raises its modem lines, which resets many boards, so no other device is disturbed then.
+std::vector<SerialPort> connectionCandidates(const std::vector<SerialPort>& ports);
+
+/// Whether `path` leads, through any symbolic links, to a terminal device (a serial port or a
+/// pseudo-terminal), judged from the node and `sysfsRoot` without opening it.
+bool isTerminalDevice(const std::filesystem::path& path,
+                      const std::filesystem::path& sysfsRoot = "/sys");
+
 /// Where candidate ports come from: the device folder, or the simulated calculator's one port.
 class SerialPortListing {
 public:

@@ -64,35 +64,59 @@ SerialPort Flasher::requireProgrammingCable() const {
 }
 
 ConnectedTarget Flasher::connect(double timeout) const {
-    std::vector<SerialPort> candidates;
-    for (const SerialPort& port : preferredProgrammingCables()) {
-        if (port.isModemPort()) {
-            candidates.push_back(port);
-        }
-    }
+    const std::vector<SerialPort> listed = ports->listPorts();
+    const std::vector<SerialPort> candidates = connectionCandidates(listed);
     if (candidates.empty()) {
         throw FlasherError::noProgrammingCable();
     }
+    if (unansweredPorts) {
+        unansweredPorts->forgetAbsent(listed);
+    }
     std::exception_ptr lastError;
     for (const SerialPort& port : candidates) {
-        std::unique_ptr<ByteTransport> transport;
-        try {
-            transport = openTransport(port);
-        } catch (...) {
-            lastError = std::current_exception();
-            continue;
+        if (unansweredPorts) {
+            if (auto failure = unansweredPorts->failureOf(port)) {
+                lastError = std::move(failure);
+                continue;
+            }
         }
-        auto client = std::make_shared<SambaClient>(std::move(transport));
         try {
-            client->connect(timeout);
-            const DeviceIdentity identity = FlashCalw(*client, 0).identify();
-            return ConnectedTarget{port, client, identity};
+            return connectTo(port, timeout, unansweredPorts != nullptr);
         } catch (...) {
-            client->close();
             lastError = std::current_exception();
         }
     }
     std::rethrow_exception(lastError);
+}
+
+ConnectedTarget Flasher::connect(const SerialPort& port, double timeout) const {
+    return connectTo(port, timeout, false);
+}
+
+ConnectedTarget Flasher::connectTo(const SerialPort& port, double timeout,
+                                   bool rememberSilence) const {
+    std::unique_ptr<ByteTransport> transport = openTransport(port);
+    auto client = std::make_shared<SambaClient>(std::move(transport));
+    try {
+        try {
+            client->connect(timeout);
+        } catch (const FlasherError& error) {
+            // No answer, or none that a monitor gives: some other device, which is not opened
+            // again (its modem lines raised) until it comes back. The calculator itself, known by
+            // its USB id, is always tried again.
+            const bool notAMonitor = error.kind() == FlasherError::Case::sambaTimeout ||
+                                     error.kind() == FlasherError::Case::sambaProtocol;
+            if (rememberSilence && notAMonitor && !port.isConfirmedSambaPort()) {
+                unansweredPorts->remember(port, std::current_exception());
+            }
+            throw;
+        }
+        const DeviceIdentity identity = FlashCalw(*client, 0).identify();
+        return ConnectedTarget{port, client, identity};
+    } catch (...) {
+        client->close();
+        throw;
+    }
 }
 
 ConnectedTarget Flasher::connectSupported(double timeout) const {

@@ -2,6 +2,7 @@
 
 #include "device/ByteTransport.h"
 #include "device/SerialPort.h"
+#include "device/UnansweredPorts.h"
 #include "flash/DeviceIdentity.h"
 #include "flash/FlashLayout.h"
 #include "samba/SambaClient.h"
@@ -39,6 +40,9 @@ struct Flasher {
     bool requireExactFirmwareSize = true;
     TransportOpener openTransport;
     double flashCommandSettleSeconds = 0.01;
+    /// The ports that did not answer as a monitor, left alone until they come back; shared by
+    /// the copies of this Flasher. None: every candidate is tried on every connect.
+    std::shared_ptr<UnansweredPorts> unansweredPorts = std::make_shared<UnansweredPorts>();
 
     /// Opens a serial link at 115,200 baud on the port's path.
     static std::unique_ptr<ByteTransport> openSerialLink(const SerialPort& port);
@@ -55,9 +59,13 @@ struct Flasher {
     /// The preferred cable, or noProgrammingCable.
     SerialPort requireProgrammingCable() const;
 
-    /// Tries the USB modem ports in order of preference: opens, connects the monitor, identifies
-    /// the chip. The first that answers wins; otherwise the last port's error.
+    /// Tries the connection candidates (connectionCandidates) in order: opens, connects the
+    /// monitor, identifies the chip. The first that answers wins; otherwise the last port's error.
+    /// A port that was opened and did not answer as a monitor (and is not the monitor by its USB
+    /// id) is remembered and skipped, failing as it did, until it leaves the listing.
     ConnectedTarget connect(double timeout) const;
+    /// Connects to exactly this port, whatever its name: the one a user named.
+    ConnectedTarget connect(const SerialPort& port, double timeout) const;
 
     /// Loads and checks a firmware file for a write at `address`.
     FlashPlan planWrite(const std::filesystem::path& firmwareURL, std::uint32_t address) const;
@@ -81,6 +89,7 @@ struct Flasher {
 
 private:
     ConnectedTarget connectSupported(double timeout) const;
+    ConnectedTarget connectTo(const SerialPort& port, double timeout, bool rememberSilence) const;
 };
 
 } // namespace pelwick

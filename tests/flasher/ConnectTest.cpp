@@ -143,6 +143,52 @@ TEST(FlasherConnect, GoesOnToTheNextPortAndReportsTheLastFailure) {
     }
 }
 
+TEST(FlasherConnect, APortThatDidNotAnswerIsLeftAloneUntilItComesBack) {
+    // ttyACM0 is some other device that stays silent, ttyACM1 the calculator.
+    struct Listing : SerialPortListing {
+        std::vector<SerialPort> ports;
+        std::vector<SerialPort> listPorts() const override { return ports; }
+    };
+    auto listing = std::make_shared<Listing>();
+    const SerialPort other{"/dev/ttyACM0"};
+    listing->ports = {other, SerialPort{"/dev/ttyACM1"}};
+    Bench bench;
+    bench.transports["/dev/ttyACM0"] = std::make_shared<ScriptedTransport>();
+    bench.transports["/dev/ttyACM1"] = std::make_shared<SimulatedCalculatorTransport>(0, true);
+    Flasher flasher = bench.flasher({});
+    flasher.ports = listing;
+    const auto connectAndClose = [](const Flasher& tool) { tool.connect(0.1).client->close(); };
+
+    connectAndClose(flasher);
+    connectAndClose(Flasher(flasher)); // a copy, as a background job holds, remembers it too
+    EXPECT_THAT(bench.opened, ElementsAre("/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyACM1"));
+
+    // Gone from the listing and back, or another device under its name: opened again, once.
+    listing->ports = {SerialPort{"/dev/ttyACM1"}};
+    connectAndClose(flasher);
+    listing->ports = {other, SerialPort{"/dev/ttyACM1"}};
+    connectAndClose(flasher);
+    connectAndClose(flasher);
+    const SerialPort board{"/dev/ttyACM0", UsbIdentity{0x2341, 0x0043}};
+    listing->ports = {board, SerialPort{"/dev/ttyACM1"}};
+    connectAndClose(flasher);
+    const auto opens = [&] {
+        return std::count(bench.opened.begin(), bench.opened.end(), "/dev/ttyACM0");
+    };
+    EXPECT_EQ(opens(), 3);
+
+    // Alone, it fails as it did, without being opened.
+    listing->ports = {board};
+    EXPECT_EQ(flasherErrorOf([&] { flasher.connect(0.1); }), FlasherError::sambaTimeout());
+    EXPECT_EQ(opens(), 3);
+
+    // The calculator itself, known by its USB id, is tried every time.
+    listing->ports = {SerialPort{"/dev/ttyACM0", UsbIdentity{0x03EB, 0x6124}}};
+    EXPECT_THROW(flasher.connect(0.1), FlasherError);
+    EXPECT_THROW(flasher.connect(0.1), FlasherError);
+    EXPECT_EQ(opens(), 5);
+}
+
 TEST(FlasherConnect, ReturnsUnknownChipsWithoutJudgingThem) {
     Bench bench;
     auto chip = std::make_shared<SimulatedCalculatorTransport>(0, true);
