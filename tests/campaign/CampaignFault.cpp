@@ -14,6 +14,12 @@ std::string faultClassName(FaultClass fault) {
         return "wrong-reply-byte";
     case FaultClass::pageNotProgrammed:
         return "page-not-programmed";
+    case FaultClass::replyLate:
+        return "reply-late";
+    case FaultClass::strayBytes:
+        return "stray-bytes";
+    case FaultClass::lineNeverDrains:
+        return "line-never-drains";
     }
     return "?";
 }

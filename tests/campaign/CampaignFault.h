@@ -14,13 +14,18 @@ enum class FaultClass {
     replyCutShort,     ///< one reply loses its last byte
     wrongReplyByte,    ///< one byte of one reply is inverted
     pageNotProgrammed, ///< the applet acknowledges one page but flash keeps its old content
+    replyLate,         ///< one reply comes after its time-out, ahead of the next reply
+    strayBytes,        ///< stray bytes arrive ahead of one reply
+    lineNeverDrains,   ///< from one write on, the line takes nothing: every write times out
 };
 
-constexpr std::array<FaultClass, 5> allFaultClasses = {
-    FaultClass::cableGone, FaultClass::monitorSilent, FaultClass::replyCutShort,
-    FaultClass::wrongReplyByte, FaultClass::pageNotProgrammed};
+constexpr std::array<FaultClass, 8> allFaultClasses = {
+    FaultClass::cableGone,      FaultClass::monitorSilent,     FaultClass::replyCutShort,
+    FaultClass::wrongReplyByte, FaultClass::pageNotProgrammed, FaultClass::replyLate,
+    FaultClass::strayBytes,     FaultClass::lineNeverDrains};
 
-/// "cable-gone", "monitor-silent", "reply-cut-short", "wrong-reply-byte", "page-not-programmed".
+/// "cable-gone", "monitor-silent", "reply-cut-short", "wrong-reply-byte", "page-not-programmed",
+/// "reply-late", "stray-bytes", "line-never-drains".
 std::string faultClassName(FaultClass fault);
 std::optional<FaultClass> faultClassNamed(const std::string& name);
 

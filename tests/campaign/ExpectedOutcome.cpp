@@ -21,6 +21,7 @@ const std::string kCableGone = "The programming cable disconnected. Hold ERASE, 
                                "release ERASE and wait for the port to reappear.";
 const std::string kVerifyMismatch = "Verify failed: flash contents do not match the firmware "
                                     "file. Leave the cable in programming mode and try again.";
+const std::string kShiftedReply = "SAM-BA protocol error: unexpected bytes after a reply";
 
 // The chip's RAM and where the applet sits in it.
 constexpr std::uint64_t kRamStart = 0x20000000;
@@ -94,6 +95,9 @@ ExpectedOutcome garbledIdentity(const std::vector<ConversationStep>& steps,
     words[step.address] = garbled;
     const DeviceIdentity identity = SAM4LChipTable::identify(
         words[FlashCalw::chipidCIDR], words[FlashCalw::chipidEXID], words[FlashCalw::cpuid]);
+    if (!identity.isCortexM4()) {
+        return tolerated("a chip that is not a Cortex-M4 is read once more");
+    }
     if (identity.isSupported15C()) {
         return tolerated("the garbled register still names a supported chip");
     }
@@ -154,6 +158,27 @@ ExpectedOutcome afterCutReply(const std::vector<ConversationStep>& steps,
     }
 }
 
+// The line takes nothing from this write on: the write itself times out, named after what the
+// sequence was doing.
+ExpectedOutcome afterStall(const std::vector<ConversationStep>& steps,
+                           const ConversationStep& step) {
+    const bool upload =
+        step.command.starts_with(formatString("S%08X,", static_cast<unsigned>(kAppletStart)));
+    return failure(upload ? timedOut("uploading the flash applet") : timeoutText(steps, step));
+}
+
+ExpectedOutcome afterStrayBytes(const ConversationStep& step) {
+    switch (step.role) {
+    case StepRole::binaryMode:
+        return tolerated("connect waits for the line to go quiet after \"N#\"");
+    case StepRole::version:
+        return tolerated("a version line that is not text is asked for again");
+    default:
+        // On a line in step, bytes beyond a reply show that it was shifted.
+        return failure(kShiftedReply);
+    }
+}
+
 ExpectedOutcome afterWrongByte(const std::vector<ConversationStep>& steps,
                                const ConversationStep& step, std::size_t byte) {
     const std::uint32_t garbled = step.replyWord(byte);
@@ -201,6 +226,13 @@ ExpectedOutcome expectedOutcome(const std::vector<ConversationStep>& steps,
         return afterCutReply(steps, steps.at(fault.step));
     case FaultClass::wrongReplyByte:
         return afterWrongByte(steps, steps.at(fault.step), fault.byte);
+    case FaultClass::replyLate:
+        // Within its exchange a late reply is no reply; afterwards it must change nothing.
+        return afterCutReply(steps, steps.at(fault.step));
+    case FaultClass::strayBytes:
+        return afterStrayBytes(steps.at(fault.step));
+    case FaultClass::lineNeverDrains:
+        return afterStall(steps, steps.at(fault.step));
     case FaultClass::pageNotProgrammed: {
         const std::size_t start = (fault.step - 1) * kPageSize;
         const bool differs =

@@ -69,7 +69,8 @@ int usage(const char* program) {
                  "  --all         every step of the conversation (default: a sample)\n"
                  "  --quick       only the first step of every kind (for sanitizer builds)\n"
                  "  --class NAME  one class: cable-gone, monitor-silent, reply-cut-short,\n"
-                 "                wrong-reply-byte, page-not-programmed\n"
+                 "                wrong-reply-byte, page-not-programmed, reply-late,\n"
+                 "                stray-bytes, line-never-drains\n"
                  "  --jobs N      runs at once (default: the number of processors)\n",
                  program);
     return 2;

@@ -20,6 +20,8 @@ namespace {
 constexpr double kConnectTimeout = 0.25;
 // Progress values of a verify that succeeded: 0.0, one per block, the final 1.0.
 constexpr int kVerifyValuesOnSuccess = 1 + 28 + 1;
+// Stray bytes ahead of a reply: not a whole word, and not text.
+constexpr std::size_t kStrayBytes = 5;
 
 Flasher flasherOn(std::shared_ptr<FaultInjectingTransport> link) {
     return Flasher{std::make_shared<SimulatedPortListing>(), true,
@@ -184,8 +186,9 @@ std::vector<CampaignFault> FaultRunner::faults(FaultClass fault, Coverage covera
             kinds.push_back(page == 1 || page == pageCount() ? std::to_string(page) : "page");
         }
     } else {
-        const bool replyFault =
-            fault == FaultClass::replyCutShort || fault == FaultClass::wrongReplyByte;
+        const bool replyFault = fault == FaultClass::replyCutShort ||
+                                fault == FaultClass::wrongReplyByte ||
+                                fault == FaultClass::replyLate || fault == FaultClass::strayBytes;
         for (std::size_t i = 0; i < steps_.size(); ++i) {
             if (!replyFault || !steps_[i].reply.empty()) {
                 candidates.push_back(i);
@@ -243,6 +246,15 @@ FaultRunResult FaultRunner::run(const CampaignFault& fault) const {
         break;
     case FaultClass::pageNotProgrammed:
         calculator->unprogrammedPage = static_cast<int>(fault.step);
+        break;
+    case FaultClass::replyLate:
+        link->injectAtWrite(steps_.at(fault.step).write, Fault::replyLate);
+        break;
+    case FaultClass::strayBytes:
+        link->injectAtWrite(steps_.at(fault.step).write, Fault::strayBytes, kStrayBytes);
+        break;
+    case FaultClass::lineNeverDrains:
+        link->injectAtWrite(steps_.at(fault.step).write, Fault::lineStalls);
         break;
     }
 
