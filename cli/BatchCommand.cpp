@@ -2,6 +2,7 @@
 #include "BatchSessionStamp.h"
 #include "Commands.h"
 #include "InterruptWatcher.h"
+#include "NamedPort.h"
 
 #include "firmware/VoyagerFirmwareChecksum.h"
 #include "flash/FlashLayout.h"
@@ -14,6 +15,10 @@ namespace pelwick {
 int runBatchCommand(const GlobalOptions& global, const BatchOptions& options, Console& console) {
     // A missing, empty or wrong-size file is refused before any port is touched, as by "flash".
     const FirmwareImage image = FirmwareImage::load(options.file, true);
+    // So is a named port that can never be a cable, instead of being waited for.
+    if (global.port && !global.demo) {
+        requirePossiblePort(*global.port);
+    }
     std::optional<std::filesystem::path> backupFolder;
     if (options.backupDirectory) {
         backupFolder = *options.backupDirectory;

@@ -75,17 +75,15 @@ BatchRun::~BatchRun() {
 }
 
 std::vector<SerialPort> BatchRun::attachedPorts() const {
-    std::vector<SerialPort> ports;
-    for (SerialPort& port : ports_->listPorts()) {
-        // Only the ports a connection is tried on; a USB serial adapter is never a calculator.
-        if (port.isModemPort()) {
-            ports.push_back(std::move(port));
-        }
+    std::vector<SerialPort> ports = ports_->listPorts();
+    if (global_.port && !global_.demo) {
+        // The port the user named, whatever its name, while it is there as a terminal.
+        std::erase_if(ports, [](const SerialPort& port) { return !isTerminalDevice(port.path); });
+        return ports;
     }
-    std::stable_sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) {
-        return a.isConfirmedSambaPort() && !b.isConfirmedSambaPort();
-    });
-    return ports;
+    // Only the ports a connection would try: modem ports, and while the monitor is listed by its
+    // USB id, only such ports, so that no other device is disturbed.
+    return connectionCandidates(ports);
 }
 
 std::unique_ptr<DeviceSession> BatchRun::openSession(const SerialPort& port) const {

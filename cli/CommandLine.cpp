@@ -3,11 +3,32 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace pelwick {
 
 namespace {
+
+// A number of seconds as a person gives it: finite, and within limits that keep every wait
+// sensible (a sleep of 1e300 seconds overflows, a time-out of NaN never ends). The error is a
+// plain sentence, without the limits' long decimal forms.
+CLI::Validator secondsBetween(double minimum, bool minimumAllowed, double maximum,
+                              const std::string& sentence) {
+    return CLI::Validator(
+        [=](std::string& input) -> std::string {
+            const char* begin = input.c_str();
+            char* end = nullptr;
+            const double value = std::strtod(begin, &end);
+            const bool number = end != begin && *end == '\0' && std::isfinite(value);
+            const bool inRange = number &&
+                                 (value > minimum || (minimumAllowed && value == minimum)) &&
+                                 value <= maximum;
+            return inRange ? std::string() : sentence + " (not \"" + input + "\").";
+        },
+        "SECONDS");
+}
 
 constexpr std::array<std::pair<CommandName, const char*>, 9> commandNames{{
     {CommandName::ports, "ports"},
@@ -36,20 +57,25 @@ void CommandLine::declare(CLI::App& app) {
         app.add_option("--device-dir", global.deviceDirectory, "Folder that lists serial ports")
             ->type_name("DIR")
             ->capture_default_str();
-    auto* port =
-        app.add_option("--port", global.port, "Use only this serial port")->type_name("PATH");
+    auto* port = app.add_option("--port", global.port,
+                                "Use only this serial port (a link such as /dev/serial/by-id/… "
+                                "is followed)")
+                     ->type_name("PATH");
     app.add_flag("--demo", global.demo,
                  "Talk to a simulated calculator inside this process instead of a cable")
         ->excludes(deviceDirectory)
         ->excludes(port);
-    app.add_option("--timeout", global.timeout, "Seconds to wait for the calculator to answer")
+    app.add_option("--timeout", global.timeout,
+                   "Seconds to wait for the calculator to answer (above 0, at most 600)")
         ->type_name("SECONDS")
-        ->check(CLI::PositiveNumber)
+        ->check(secondsBetween(0, false, 600,
+                               "Give the seconds to wait as a number above 0 and at most 600"))
         ->capture_default_str();
     app.add_option("--settle", global.settle,
-                   "Pause after each flash applet command (default 0.01 on a cable, 0 with --demo)")
+                   "Pause after each flash applet command, at most 10 (default 0.01 on a cable, 0 "
+                   "with --demo)")
         ->type_name("SECONDS")
-        ->check(CLI::NonNegativeNumber);
+        ->check(secondsBetween(0, true, 10, "Give the pause in seconds as a number from 0 to 10"));
 
     app.add_subcommand("ports", "List serial ports and which of them look like the cable");
     app.add_subcommand("info", "Identify the calculator's chip and monitor");

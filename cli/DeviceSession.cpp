@@ -1,10 +1,9 @@
 #include "DeviceSession.h"
 
+#include "NamedPort.h"
 #include "SinglePortListing.h"
 #include "device/FlasherError.h"
 #include "sim/SimulatedCalculatorTransport.h"
-
-#include <stdexcept>
 
 namespace pelwick {
 
@@ -49,14 +48,9 @@ const ConnectedTarget& DeviceSession::connect() {
     if (target_) {
         return *target_;
     }
-    // Only USB modem ports are tried; say so instead of "no cable" when the user named another.
-    if (namedPort_ && !SerialPort{*namedPort_}.isModemPort()) {
-        throw std::runtime_error(
-            *namedPort_ +
-            " is not a USB modem port. The calculator's monitor appears as a ttyACM… (or "
-            "cu.usbmodem…) device; pass that device with --port.");
-    }
-    target_ = flasher_.connect(timeout_);
+    // A port the user named is tried whatever its name, once it is known to be a terminal.
+    target_ = namedPort_ ? flasher_.connect(resolveNamedPort(*namedPort_), timeout_)
+                         : flasher_.connect(timeout_);
     return *target_;
 }
 

@@ -35,6 +35,15 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
                     << (global.demo || global.port ? "" : " in " + global.deviceDirectory) << ".\n";
         return 0;
     }
+    // What a connection would open: a named port when it is a terminal, otherwise the candidates
+    // (only the monitor's ports while one is listed by its USB id).
+    std::vector<SerialPort> tried = connectionCandidates(listed);
+    if (global.port && !global.demo) {
+        tried = isTerminalDevice(*global.port) ? listed : std::vector<SerialPort>{};
+    }
+    const auto isTried = [&](const SerialPort& port) {
+        return std::find(tried.begin(), tried.end(), port) != tried.end();
+    };
     // Cables in the order a connection tries them, then everything else in path order.
     std::vector<SerialPort> ordered = preferredOrder(programmingCables(listed));
     std::copy_if(listed.begin(), listed.end(), std::back_inserter(ordered),
@@ -49,11 +58,13 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
     for (const SerialPort& port : ordered) {
         console.out << formatString("%-*s  %-5s  %-4d  %s\n", width, port.path.c_str(),
                                     port.isLikelyProgrammingCable() ? "yes" : "no", port.rank(),
-                                    port.isModemPort() ? "yes" : "no");
+                                    isTried(port) ? "yes" : "no");
         // The USB device behind the port, on a line of its own below it.
         if (port.usb) {
             console.out << "    USB " << port.usb->description()
-                        << (port.isConfirmedSambaPort() ? " — SAM-BA monitor, tried first" : "")
+                        << (port.isConfirmedSambaPort() && isTried(port)
+                                ? " — SAM-BA monitor, tried first"
+                                : "")
                         << "\n";
         }
     }

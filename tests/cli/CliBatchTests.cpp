@@ -230,11 +230,21 @@ TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
 
 TEST(CliBatch, WatchesOnlyANamedPortOrTheDemoCalculator) {
     BatchSetup bench(2);
-    const CliRun named = runCli({"--port", bench.calculators[1]->link().string(), "--settle", "0",
-                                 "batch", bench.imageFile.string(), "--count", "1"});
+    // A named port that can never be a cable is refused at once instead of being waited for.
+    const CliRun notAPort =
+        runCli({"--port", bench.imageFile.string(), "batch", bench.imageFile.string()});
+    EXPECT_EQ(notAPort.status, 1);
+    EXPECT_TRUE(contains(notAPort.err, bench.imageFile.string() + " is not a serial port."))
+        << notAPort.err;
+
+    // A named port is taken whatever its name.
+    const auto namedLink = bench.folder / "calculator";
+    std::filesystem::create_symlink(bench.calculators[1]->link(), namedLink);
+    const CliRun named = runCli({"--port", namedLink.string(), "--settle", "0", "batch",
+                                 bench.imageFile.string(), "--count", "1"});
     bench.stopAll();
     EXPECT_EQ(named.status, 0) << named.err;
-    EXPECT_EQ(unitLines(named.out).at(1).port, bench.calculators[1]->link().string());
+    EXPECT_EQ(unitLines(named.out).at(1).port, namedLink.string());
     EXPECT_EQ(bench.calculators[0]->connections(), 0);
     EXPECT_EQ(bench.calculators[1]->application(), bench.image);
 

@@ -16,6 +16,16 @@ TEST(CliUsage, ExitStatusSeparatesWrongUsageFromFailure) {
     EXPECT_EQ(runCli({}).status, 2);
     EXPECT_EQ(runCli({"frobnicate"}).status, 2);
     EXPECT_EQ(runCli({"--timeout", "0", "--demo", "info"}).status, 2);
+    // Numbers that no wait can use are refused with a plain sentence.
+    for (const char* timeout : {"nan", "inf", "1e300", "601"}) {
+        EXPECT_EQ(runCli({"--timeout", timeout, "--demo", "info"}).status, 2) << timeout;
+    }
+    for (const char* settle : {"nan", "-1", "1e300"}) {
+        EXPECT_EQ(runCli({"--settle", settle, "--demo", "info"}).status, 2) << settle;
+    }
+    EXPECT_EQ(runCli({"--settle", "1e300", "--demo", "info"}).err,
+              "--settle: Give the pause in seconds as a number from 0 to 10 (not \"1e300\").\n"
+              "Run with --help for more information.\n");
     EXPECT_EQ(runCli({"--demo", "--port", "/dev/ttyACM0", "info"}).status, 2);
     EXPECT_EQ(runCli({"flash"}).status, 2);
     EXPECT_EQ(runCli({"--help"}).status, 0);
@@ -50,10 +60,10 @@ TEST(CliInfo, TellsAMissingDeviceFolderFromAMissingCable) {
     // Only serial adapters: listed as cables, but never tried.
     std::ofstream(empty / "ttyUSB0").put('x');
     EXPECT_EQ(runCli({"--device-dir", empty.path().string(), "info"}).err, noCableText + "\n");
-    // A named port that would never be tried says so instead of "no cable".
+    // A named port that is not a terminal says so instead of "no cable".
     const CliRun named = runCli({"--port", (empty / "ttyUSB0").string(), "info"});
     EXPECT_EQ(named.status, 1);
-    EXPECT_NE(named.err.find("is not a USB modem port"), std::string::npos) << named.err;
+    EXPECT_NE(named.err.find("ttyUSB0 is not a serial port."), std::string::npos) << named.err;
 }
 
 TEST(CliPorts, ListsCablesInConnectionOrderThenTheRest) {

@@ -38,10 +38,10 @@ TEST(CliOpenHelp, APortThatCannotBeOpenedGetsOneLineOfHelpUnderTheError) {
     TempDir folder;
     ::chmod(folder.path().c_str(), 0755);
 
-    // Not permitted: a node of a group the user is not in (or, for an ordinary user, one
+    // Not permitted: a port of a group the user is not in (or, for an ordinary user, one
     // without any permissions).
-    const std::string refused = (folder / "ttyACM0").string();
-    ASSERT_EQ(::mkfifo(refused.c_str(), 0600), 0);
+    PseudoTerminal locked;
+    const std::string refused = locked.slavePath();
     if (::geteuid() == 0) {
         const group* dialout = ::getgrnam("dialout");
         ASSERT_EQ(::chown(refused.c_str(), 0, dialout ? dialout->gr_gid : 20), 0);
@@ -62,18 +62,24 @@ TEST(CliOpenHelp, APortThatCannotBeOpenedGetsOneLineOfHelpUnderTheError) {
     EXPECT_NE(err.find("/usr/lib/udev/rules.d/60-pelwick.rules"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
 
-    // Busy: another program holds the port (reached through a ttyACM name).
+    // Busy: another program holds the port (reached through a link), for an ordinary user and
+    // for this one (root too: a second Pelwick run with sudo must not read a torn image).
     PseudoTerminal pty;
     POSIXSerialLink holder(pty.slavePath(), 115200);
     ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0666), 0);
     const std::string held = (folder / "ttyACM1").string();
     std::filesystem::create_symlink(pty.slavePath(), held);
+    const std::string inUse = "Could not open serial port " + pty.slavePath() + ".\nThe port " +
+                              pty.slavePath() +
+                              " is in use by another program (perhaps another Pelwick); close "
+                              "it and try again.\n";
     const auto busy = runAsOrdinaryUser({"--port", held, "--timeout", "0.5", "info"});
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->first, 1);
-    EXPECT_EQ(busy->second, "Could not open serial port " + held + ".\nThe port " + held +
-                                " is in use by another program (perhaps another Pelwick); "
-                                "close it and try again.\n");
+    EXPECT_EQ(busy->second, inUse);
+    const CliRun second = runCli({"--port", held, "--timeout", "0.5", "info"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, inUse);
 
     // A port that is simply missing gets no help line.
     const CliRun missing = runCli({"--port", (folder / "ttyACM9").string(), "info"});

@@ -42,21 +42,21 @@ TEST(CliPorts, ShowsUsbIdentitiesAndPutsTheSambaMonitorFirst) {
         "PORT CABLE RANK TRIED",
         dev + "ttyACM1 yes 0 yes",
         "USB 03eb:6124 ATMEL SAM-BA — SAM-BA monitor, tried first",
-        dev + "ttyACM0 yes 0 yes",
+        dev + "ttyACM0 yes 0 no",
         "USB 2341:0043 Arduino (www.arduino.cc) Arduino Uno (serial 8573632)",
-        dev + "ttyACM2 yes 0 yes",
+        dev + "ttyACM2 yes 0 no",
         dev + "ttyUSB0 yes 1 no",
         "USB 0403:6001 FT232R USB UART (serial A10K)",
     };
     EXPECT_EQ(squeezedLines(run.out), expected) << run.out;
 
-    // A port named on the command line is looked up too.
+    // A port named on the command line is looked up too; a file that is not a terminal is never
+    // tried.
     const CliRun named = runCli({"--port", dev + "ttyACM1", "ports"});
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(squeezedLines(named.out),
-              (std::vector<std::string>{"PORT CABLE RANK TRIED", dev + "ttyACM1 yes 0 yes",
-                                        "USB 03eb:6124 ATMEL SAM-BA — SAM-BA monitor, tried "
-                                        "first"}));
+              (std::vector<std::string>{"PORT CABLE RANK TRIED", dev + "ttyACM1 yes 0 no",
+                                        "USB 03eb:6124 ATMEL SAM-BA"}));
 }
 
 } // namespace

@@ -76,6 +76,14 @@ TEST(CliSimulate, ServesTheRealSerialCodeAndRoundTripsAFlash) {
     ASSERT_EQ(backup.status, 0) << backup.err;
     EXPECT_EQ(readWholeFile(out), imageBytes);
 
+    // A link such as /dev/serial/by-id/… is followed, and the port behind it is named.
+    std::filesystem::create_directory(folder / "by-id");
+    const auto byId = folder / "by-id" / "usb-ATMEL_SAM-BA-if00";
+    std::filesystem::create_symlink(served.link(), byId);
+    const CliRun named = runCli({"--port", byId.string(), "info"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(contains(named.out, "Port:      " + served.terminal() + "\n")) << named.out;
+
     // Interrupted, the service ends cleanly and takes its link away.
     served.process().signal(SIGTERM);
     EXPECT_EQ(served.process().wait().status, 0);
