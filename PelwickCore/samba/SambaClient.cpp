@@ -10,8 +10,8 @@ namespace pelwick {
 
 namespace {
 
-// After "N#": the monitor's answer, an echo, or the rest of a reply that an earlier program never
-// read (up to a 4096-byte block) must be over before the version is asked for.
+// After "N#": how long the monitor's answer (or an echo, or the rest of a reply that an earlier
+// program never read) may take to begin; once it has, it must be over before the version is asked.
 constexpr double kEchoQuietSeconds = 0.2;
 // Leftovers and late replies: the monitor sends a reply in one go, so a short pause ends it.
 constexpr double kLeftoverQuietSeconds = 0.05;
@@ -86,7 +86,10 @@ void SambaClient::enterBinaryMode() {
 void SambaClient::enterBinaryModeQuietly() {
     sendCommand("N#");
     try {
-        (void)transport_->discardUntilQuiet(kEchoQuietSeconds, kQuietLimitSeconds);
+        // The answer (or an echo) comes within the first wait; whatever follows it has to end.
+        if (!transport_->read(blockSize, kEchoQuietSeconds).empty()) {
+            (void)transport_->discardUntilQuiet(kLeftoverQuietSeconds, kQuietLimitSeconds);
+        }
     } catch (...) {
     }
 }
