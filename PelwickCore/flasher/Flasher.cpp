@@ -40,11 +40,12 @@ Flasher Flasher::realCable(std::filesystem::path deviceDirectory) {
 }
 
 Flasher Flasher::simulated(std::shared_ptr<SimulatedCalculatorTransport> simulator) {
+    // The simulated port disturbs nobody and never comes back, so it is never left alone.
     return Flasher{std::make_shared<SimulatedPortListing>(), true,
                    [simulator](const SerialPort&) -> std::unique_ptr<ByteTransport> {
                        return std::make_unique<SharedTransport>(simulator);
                    },
-                   0.0};
+                   0.0, nullptr};
 }
 
 std::vector<SerialPort> Flasher::listProgrammingCables() const {

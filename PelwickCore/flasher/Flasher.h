@@ -49,7 +49,8 @@ struct Flasher {
 
     /// The real cable: ports listed from `deviceDirectory`, serial links, 10 ms applet settle.
     static Flasher realCable(std::filesystem::path deviceDirectory = "/dev");
-    /// DEMO: the simulated calculator's one port, which always opens `simulator`, no settle.
+    /// DEMO: the simulated calculator's one port, which always opens `simulator`, no settle, and
+    /// no memory of ports that did not answer.
     static Flasher simulated(std::shared_ptr<SimulatedCalculatorTransport> simulator);
 
     /// Listed ports that look like a programming cable; listing errors pass through.
