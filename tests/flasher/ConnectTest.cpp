@@ -169,7 +169,13 @@ TEST(FlasherConnect, APortThatDidNotAnswerIsLeftAloneUntilItComesBack) {
     listing->ports = {other, SerialPort{"/dev/ttyACM1"}};
     connectAndClose(flasher);
     connectAndClose(flasher);
-    const SerialPort board{"/dev/ttyACM0", UsbIdentity{0x2341, 0x0043}};
+    const auto usb = [](std::uint16_t vendor, std::uint16_t product) {
+        UsbIdentity identity;
+        identity.vendorId = vendor;
+        identity.productId = product;
+        return identity;
+    };
+    const SerialPort board{"/dev/ttyACM0", usb(0x2341, 0x0043)};
     listing->ports = {board, SerialPort{"/dev/ttyACM1"}};
     connectAndClose(flasher);
     const auto opens = [&] {
@@ -183,7 +189,7 @@ TEST(FlasherConnect, APortThatDidNotAnswerIsLeftAloneUntilItComesBack) {
     EXPECT_EQ(opens(), 3);
 
     // The calculator itself, known by its USB id, is tried every time.
-    listing->ports = {SerialPort{"/dev/ttyACM0", UsbIdentity{0x03EB, 0x6124}}};
+    listing->ports = {SerialPort{"/dev/ttyACM0", usb(0x03EB, 0x6124)}};
     EXPECT_THROW(flasher.connect(0.1), FlasherError);
     EXPECT_THROW(flasher.connect(0.1), FlasherError);
     EXPECT_EQ(opens(), 5);
