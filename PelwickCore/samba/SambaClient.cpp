@@ -180,7 +180,8 @@ Bytes SambaClient::exchange(const std::string& command, std::size_t length, doub
 
 Bytes SambaClient::lastToArrive(Bytes reply) {
     if (!unsettled_) {
-        if (!transport_->read(SambaClient::blockSize, 0).empty()) {
+        // One look, without waiting, at whether anything follows the reply.
+        if (!transport_->read(1, 0).empty()) {
             unsettled_ = true;
             throw FlasherError::sambaProtocol(unexpectedBytesDetail);
         }
@@ -266,7 +267,7 @@ void SambaClient::discardUntilQuiet() noexcept {
 }
 
 void SambaClient::expectQuiet(double seconds) {
-    if (!transport_->read(blockSize, seconds).empty()) {
+    if (!transport_->read(1, seconds).empty()) {
         unsettled_ = true;
         throw FlasherError::sambaProtocol(unexpectedBytesDetail);
     }
