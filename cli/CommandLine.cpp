@@ -60,7 +60,13 @@ void CommandLine::declare(CLI::App& app) {
     auto* port = app.add_option("--port", global.port,
                                 "Use only this serial port (a link such as /dev/serial/by-id/… "
                                 "is followed)")
-                     ->type_name("PATH");
+                     ->type_name("PATH")
+                     ->check(CLI::Validator(
+                         [](std::string& input) {
+                             return input.empty() ? std::string("Give the path of a serial port.")
+                                                  : std::string();
+                         },
+                         ""));
     app.add_flag("--demo", global.demo,
                  "Talk to a simulated calculator inside this process instead of a cable")
         ->excludes(deviceDirectory)

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace pelwick {
 
@@ -16,6 +19,26 @@ namespace {
                              "ttyACM… (or cu.usbmodem…) device; pass that device with --port.");
 }
 
+// A terminal that can be a cable: not the terminal this program talks to the user on (its modes
+// would be changed), nor /dev/tty, the console or a virtual console.
+bool couldBeACable(const std::filesystem::path& path) {
+    struct stat node {};
+    if (!isTerminalDevice(path) || ::stat(path.c_str(), &node) != 0) {
+        return false;
+    }
+    const unsigned majorNumber = major(node.st_rdev);
+    if (majorNumber == 5 || (majorNumber == 4 && minor(node.st_rdev) < 64)) {
+        return false;
+    }
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat own {};
+        if (::isatty(fd) && ::fstat(fd, &own) == 0 && own.st_rdev == node.st_rdev) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 SerialPort resolveNamedPort(const std::string& path) {
@@ -24,7 +47,7 @@ SerialPort resolveNamedPort(const std::string& path) {
     if (error) {
         throw FlasherError::serialOpenFailed(path, error.value());
     }
-    if (!isTerminalDevice(resolved)) {
+    if (!couldBeACable(resolved)) {
         refuseNotATerminal(path);
     }
     return SerialPort{resolved.string()};
@@ -32,7 +55,7 @@ SerialPort resolveNamedPort(const std::string& path) {
 
 void requirePossiblePort(const std::string& path) {
     std::error_code error;
-    if (std::filesystem::exists(path, error) && !isTerminalDevice(path)) {
+    if (std::filesystem::exists(path, error) && !couldBeACable(path)) {
         refuseNotATerminal(path);
     }
 }

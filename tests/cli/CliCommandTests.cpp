@@ -64,6 +64,12 @@ TEST(CliInfo, TellsAMissingDeviceFolderFromAMissingCable) {
     const CliRun named = runCli({"--port", (empty / "ttyUSB0").string(), "info"});
     EXPECT_EQ(named.status, 1);
     EXPECT_NE(named.err.find("ttyUSB0 is not a serial port."), std::string::npos) << named.err;
+    // Nor are the terminal the program runs in and /dev/tty: their modes are not ours to change.
+    for (const std::string own : {"/dev/stdin", "/dev/tty"}) {
+        const CliRun run = runCli({"--port", own, "info"}, {{}, true, ""});
+        EXPECT_EQ(run.status, 1) << own;
+        EXPECT_NE(run.err.find(own + " is not a serial port."), std::string::npos) << run.err;
+    }
 }
 
 TEST(CliPorts, ListsCablesInConnectionOrderThenTheRest) {
