@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include "DeviceSession.h"
+#include "NamedPort.h"
 #include "firmware/BatchBackupNaming.h"
 #include "sim/SimulatedCalculatorTransport.h"
 #include "util/Clock.h"
@@ -78,7 +79,7 @@ std::vector<SerialPort> BatchRun::attachedPorts() const {
     std::vector<SerialPort> ports = ports_->listPorts();
     if (global_.port && !global_.demo) {
         // The port the user named, whatever its name, while it is there as a terminal.
-        std::erase_if(ports, [](const SerialPort& port) { return !isTerminalDevice(port.path); });
+        std::erase_if(ports, [](const SerialPort& port) { return !couldBeACable(port.path); });
         return ports;
     }
     // Only the ports a connection would try: modem ports, and while the monitor is listed by its

@@ -13,14 +13,14 @@ namespace pelwick {
 
 namespace {
 
-[[noreturn]] void refuseNotATerminal(const std::string& path) {
+[[noreturn]] void refuseNotASerialPort(const std::string& path) {
     throw std::runtime_error(path +
                              " is not a serial port. The calculator's monitor appears as a "
                              "ttyACM… (or cu.usbmodem…) device; pass that device with --port.");
 }
 
-// A terminal that can be a cable: not the terminal this program talks to the user on (its modes
-// would be changed), nor /dev/tty, the console or a virtual console.
+} // namespace
+
 bool couldBeACable(const std::filesystem::path& path) {
     struct stat node {};
     if (!isTerminalDevice(path) || ::stat(path.c_str(), &node) != 0) {
@@ -39,8 +39,6 @@ bool couldBeACable(const std::filesystem::path& path) {
     return true;
 }
 
-} // namespace
-
 SerialPort resolveNamedPort(const std::string& path) {
     std::error_code error;
     const std::filesystem::path resolved = std::filesystem::canonical(path, error);
@@ -48,7 +46,7 @@ SerialPort resolveNamedPort(const std::string& path) {
         throw FlasherError::serialOpenFailed(path, error.value());
     }
     if (!couldBeACable(resolved)) {
-        refuseNotATerminal(path);
+        refuseNotASerialPort(path);
     }
     return SerialPort{resolved.string()};
 }
@@ -56,7 +54,7 @@ SerialPort resolveNamedPort(const std::string& path) {
 void requirePossiblePort(const std::string& path) {
     std::error_code error;
     if (std::filesystem::exists(path, error) && !couldBeACable(path)) {
-        refuseNotATerminal(path);
+        refuseNotASerialPort(path);
     }
 }
 

@@ -2,9 +2,15 @@
 
 #include "device/SerialPort.h"
 
+#include <filesystem>
 #include <string>
 
 namespace pelwick {
+
+/// Whether `path` leads to a terminal device that can be a cable: not the terminal this program
+/// talks to the user on (its modes would be changed), nor /dev/tty, the console or a virtual
+/// console.
+bool couldBeACable(const std::filesystem::path& path);
 
 /// The port a user named with --port, with every symbolic link followed, so that a name such as
 /// /dev/serial/by-id/… leads to the ttyACM node behind it: that node is opened, held and shown.

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "DeviceSession.h"
+#include "NamedPort.h"
 
 #include "util/Format.h"
 
@@ -39,7 +40,7 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
     // (only the monitor's ports while one is listed by its USB id).
     std::vector<SerialPort> tried = connectionCandidates(listed);
     if (global.port && !global.demo) {
-        tried = isTerminalDevice(*global.port) ? listed : std::vector<SerialPort>{};
+        tried = couldBeACable(*global.port) ? listed : std::vector<SerialPort>{};
     }
     const auto isTried = [&](const SerialPort& port) {
         return std::find(tried.begin(), tried.end(), port) != tried.end();
