@@ -65,8 +65,10 @@ TEST(CliInfo, TellsAMissingDeviceFolderFromAMissingCable) {
     EXPECT_EQ(named.status, 1);
     EXPECT_NE(named.err.find("ttyUSB0 is not a serial port."), std::string::npos) << named.err;
     // Nor are the terminal the program runs in and /dev/tty: their modes are not ours to change.
+    CliRunOptions onATerminal;
+    onATerminal.terminal = true;
     for (const std::string own : {"/dev/stdin", "/dev/tty"}) {
-        const CliRun run = runCli({"--port", own, "info"}, {{}, true, ""});
+        const CliRun run = runCli({"--port", own, "info"}, onATerminal);
         EXPECT_EQ(run.status, 1) << own;
         EXPECT_NE(run.err.find(own + " is not a serial port."), std::string::npos) << run.err;
     }
