@@ -123,9 +123,9 @@ void FlasherStore::refreshProbeConnection(std::function<void()> done) {
                 self.assign(self.sambaVersion_, std::nullopt);
                 self.assign(self.lastError_, std::nullopt);
                 self.assign(self.portPath_, modemPath);
-                const bool keepHint = self.status_.starts_with("Waiting") ||
-                                      self.status_.starts_with("Cable detected");
-                if (wasSupported || !keepHint) {
+                // The cable hint may stay; any other text ("Waiting for programming cable…"
+                // above all) would contradict the port shown beside it.
+                if (wasSupported || self.status_ != cableDetected) {
                     self.assign(self.status_, waitingForSambaHint);
                 }
             }

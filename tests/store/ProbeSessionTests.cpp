@@ -109,3 +109,12 @@ TEST(ProbeSession, AnUnsupportedChipIsNamedWithItsError) {
     EXPECT_FALSE(store.lastError());
     EXPECT_FALSE(store.identity());
 }
+
+TEST(ProbeSession, AMonitorThatDoesNotAnswerIsNeverReportedAsNoCable) {
+    ProbeSession s;
+    s.bench->allSilent = true;
+    s.pass();
+    EXPECT_EQ(s.h.store->status(),
+              "Waiting for SAM-BA. Hold ERASE, press RESET, then release ERASE.");
+    EXPECT_EQ(s.h.store->portPath(), "/dev/cu.usbmodem14101");
+}
