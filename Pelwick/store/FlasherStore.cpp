@@ -232,11 +232,7 @@ void FlasherStore::returnToWelcome() {
     assign(batchPhase_, BatchPhase::setup);
     assign(batchUnitNumber_, 0);
     batchSessionStamp_.reset();
-    assign(firmwareURL_, std::nullopt);
-    assign(firmwareDetail_, noFirmwareSelected);
-    assign(expectedChecksumLabel_, emptyChecksumLabel);
-    editWizard([](WizardState& w) { w.firmwareOK = false; });
-    assign(firmwareAssessment_, std::nullopt);
+    clearChosenFirmware();
     assign(showWelcome_, true);
 }
 
@@ -258,10 +254,7 @@ void FlasherStore::markDemoCompleted() {
 void FlasherStore::resetWizardForNewSession() {
     assertMainThread();
     assign(wizard_, WizardState{});
-    assign(firmwareURL_, std::nullopt);
-    assign(firmwareDetail_, noFirmwareSelected);
-    assign(expectedChecksumLabel_, emptyChecksumLabel);
-    assign(firmwareAssessment_, std::nullopt);
+    clearChosenFirmware();
     clearCurrentFirmware();
     editWizard([](WizardState& w) { w.flashSucceeded = false; });
     clearSessionResults();
@@ -277,17 +270,22 @@ void FlasherStore::clearCurrentFirmware() {
     reassessFirmwareFile();
 }
 
+void FlasherStore::clearChosenFirmware() {
+    firmwareImage_.reset();
+    assign(firmwareURL_, std::nullopt);
+    assign(firmwareDetail_, noFirmwareSelected);
+    assign(expectedChecksumLabel_, emptyChecksumLabel);
+    editWizard([](WizardState& w) { w.firmwareOK = false; });
+    assign(firmwareAssessment_, std::nullopt);
+}
+
 void FlasherStore::reassessFirmwareFile() {
-    if (!firmwareURL_) {
-        return;
-    }
-    try {
-        const Bytes bytes = readWholeFile(*firmwareURL_);
+    // The bytes judged when the file was chosen, which are the ones a flash writes; the file on
+    // disk is not read again.
+    if (firmwareImage_) {
         assign(firmwareAssessment_,
-               FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(bytes),
+               FirmwareFileAssessment(VoyagerFirmwareChecksum::displayedValue(firmwareImage_->data),
                                       backupAssessment_));
-    } catch (...) {
-        // An unreadable file keeps its earlier verdict.
     }
 }
 

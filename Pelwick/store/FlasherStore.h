@@ -195,10 +195,13 @@ public:
     void backup();
     void skipBackup();
     void chooseFirmware();
+    /// Judges a firmware file and keeps the bytes it judged: those are the bytes a flash writes.
     void applyFirmware(const std::filesystem::path& url);
+    /// Flashes the chosen firmware when `canFlash` (the user has confirmed it).
     void flash();
-    /// Writes and verifies the chosen firmware; `completion` is called once, unless no firmware
-    /// is chosen (then nothing starts).
+    /// Writes and verifies the bytes judged when the firmware was chosen; refuses, writing
+    /// nothing, when the file no longer holds exactly those bytes. `completion` is called once,
+    /// unless no firmware is chosen (then nothing starts).
     void performFlash(OperationCompletion completion);
     /// Ends a failed operation (the busy state, the error shown), then tells `completion`.
     std::function<void(std::exception_ptr)> failureHandler(OperationCompletion completion);
@@ -274,6 +277,10 @@ private:
     void withPreparedClient(std::shared_ptr<SambaClient> existing, const Flasher& tool,
                             ClientWork work, Failure fail);
     void connectAdoptAndRun(const Flasher& tool, ClientWork work, Failure fail);
+    /// Ends an operation that could not start: the error shown, nothing written.
+    void refuseOperation(std::exception_ptr error, const OperationCompletion& completion);
+    /// Forgets the chosen firmware file and the bytes judged from it.
+    void clearChosenFirmware();
 
     void finishCheckSuccess(Bytes data);
     void runBatchUnit(const std::shared_ptr<UnitTask>& task);
@@ -332,6 +339,8 @@ private:
     // Changes whenever the flasher or the session a pass started with is no longer the current
     // one, so that a late pass result is dropped instead of adopted.
     std::uint64_t flasherEpoch_ = 0;
+    // The bytes of the chosen firmware file as they were judged and shown.
+    std::optional<FirmwareImage> firmwareImage_;
     Flasher flasher_;
     std::shared_ptr<SimulatedCalculatorTransport> simulator_;
     bool simulatorHotKeyMonitor_ = false;

@@ -52,11 +52,8 @@ void FlasherStore::resetBatchSession() {
     assign(batchBackupChoice_, BatchBackupChoice::skip);
     assign(batchBackupFolder_, std::nullopt);
     batchSessionStamp_.reset();
-    assign(firmwareURL_, std::nullopt);
-    assign(firmwareDetail_, noFirmwareSelected);
-    assign(expectedChecksumLabel_, emptyChecksumLabel);
     assign(wizard_, WizardState{});
-    assign(firmwareAssessment_, std::nullopt);
+    clearChosenFirmware();
     clearSessionResults();
     disconnect();
 }
@@ -221,7 +218,7 @@ void FlasherStore::runBatchStepIfReady() {
 void FlasherStore::startBatchUnitWork() {
     assertMainThread();
     if (batchPhase_ != BatchPhase::waiting || batchUnitWorkTask_ || wizard_.isBusy ||
-        !firmwareURL_) {
+        !firmwareImage_) {
         return;
     }
     auto task = std::make_shared<UnitTask>();
@@ -258,7 +255,7 @@ void FlasherStore::runBatchUnit(const std::shared_ptr<UnitTask>& task) {
 }
 
 void FlasherStore::batchUnitFlashStep(const std::shared_ptr<UnitTask>& task) {
-    if (!firmwareURL_) {
+    if (!firmwareImage_) {
         // The firmware was cleared while the backup ran: nothing would be flashed and the unit
         // would wait for ever, so it ends here and the operator can choose the file and retry.
         finishBatchUnit(task, std::make_exception_ptr(std::runtime_error(

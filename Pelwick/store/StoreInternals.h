@@ -26,6 +26,8 @@ inline constexpr const char* emptyChecksumLabel = "ChE - - ----h";
 inline constexpr const char* readingFirmware = "Reading firmware…";
 inline constexpr const char* writingFirmware = "Writing firmware…";
 inline constexpr const char* verifyingFirmware = "Verifying firmware…";
+inline constexpr const char* firmwareChanged =
+    "The firmware file changed since it was checked. Choose it again.";
 } // namespace StoreTexts
 
 /// Keeps a "dialog is open" flag set for as long as a modal dialog runs, even if it throws.

@@ -4,6 +4,8 @@
 #include "store/StoreInternals.h"
 #include "util/FileIO.h"
 
+#include <stdexcept>
+
 namespace pelwick {
 
 using namespace StoreTexts;
@@ -167,11 +169,8 @@ void FlasherStore::applyFirmware(const std::filesystem::path& url) {
         image = FirmwareImage::load(url, true);
     } catch (...) {
         const std::string message = currentExceptionMessage();
-        assign(firmwareURL_, std::nullopt);
+        clearChosenFirmware();
         assign(firmwareDetail_, message);
-        assign(expectedChecksumLabel_, emptyChecksumLabel);
-        editWizard([](WizardState& w) { w.firmwareOK = false; });
-        assign(firmwareAssessment_, std::nullopt);
         assign(lastError_, message);
         if (isBatchSession() && platform_.settings->string(batchFirmwarePathKey) == url.string()) {
             platform_.settings->remove(batchFirmwarePathKey);
@@ -179,6 +178,7 @@ void FlasherStore::applyFirmware(const std::filesystem::path& url) {
         return;
     }
     const auto displayed = VoyagerFirmwareChecksum::displayedValue(image.data);
+    firmwareImage_ = image;
     assign(firmwareURL_, image.url);
     assign(expectedChecksumLabel_, VoyagerFirmwareChecksum::testMenuDisplay(displayed));
     assign(firmwareDetail_, image.url.filename().string() + " — " +
@@ -197,7 +197,7 @@ void FlasherStore::applyFirmware(const std::filesystem::path& url) {
 
 void FlasherStore::flash() {
     assertMainThread();
-    if (!firmwareURL_) {
+    if (!canFlash()) {
         return;
     }
     assign(confirmFlash_, false);
@@ -221,13 +221,36 @@ FlasherStore::failureHandler(OperationCompletion completion) {
     };
 }
 
+void FlasherStore::refuseOperation(std::exception_ptr error,
+                                   const OperationCompletion& completion) {
+    assign(successMessage_, std::nullopt);
+    assign(progress_, std::nullopt);
+    assign(progressCaption_, std::nullopt);
+    assign(lastError_, messageOf(error));
+    assign(status_, operationFailed);
+    if (completion) {
+        completion(error);
+    }
+}
+
 void FlasherStore::performFlash(OperationCompletion completion) {
     assertMainThread();
-    if (!firmwareURL_) {
+    if (!firmwareImage_) {
+        return;
+    }
+    const FirmwareImage image = *firmwareImage_;
+    // What is written is what was judged and shown; a file that changed since would make the
+    // shown checksum and file name describe other bytes.
+    bool unchanged = false;
+    try {
+        unchanged = FirmwareImage::load(image.url, true).data == image.data;
+    } catch (...) {
+    }
+    if (!unchanged) {
+        refuseOperation(std::make_exception_ptr(std::runtime_error(firmwareChanged)), completion);
         return;
     }
     auto remembered = client_;
-    const std::filesystem::path location = *firmwareURL_;
     beginBusy(writingFirmware, std::string("Flashing"));
     auto weak = weakSelf();
     auto queue = platform_.mainQueue;
@@ -235,12 +258,10 @@ void FlasherStore::performFlash(OperationCompletion completion) {
     auto fail = failureHandler(completion);
     withPreparedClient(
         remembered, tool,
-        [weak, queue, tool, location, completion,
-         fail](const std::shared_ptr<SambaClient>& client) {
+        [weak, queue, tool, image, completion, fail](const std::shared_ptr<SambaClient>& client) {
             try {
                 tool.write(
-                    FirmwareImage::load(location, tool.requireExactFirmwareSize),
-                    FlashLayout::applicationStart, client, true,
+                    image, FlashLayout::applicationStart, client, true,
                     [weak, queue](double fraction, FlashProgressPhase phase) {
                         queue->post([weak, fraction, phase] {
                             if (auto store = weak.lock()) {

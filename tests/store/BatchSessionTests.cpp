@@ -14,6 +14,7 @@ namespace {
 struct BatchSession {
     BatchSession() {
         firmware = patternImage(5);
+        preloaded[0] = preloaded[1] = 0x90;
         firmwarePath = folder.write("batch-firmware.bin", firmware);
         std::filesystem::create_directory(backups);
     }
@@ -50,6 +51,8 @@ struct BatchSession {
     std::filesystem::path backups = folder / "backups";
     Bytes firmware;
     std::filesystem::path firmwarePath;
+    /// What the bench's calculator holds before anything is flashed.
+    Bytes preloaded = Bytes(0x1C000, 0x00);
 };
 
 } // namespace
@@ -97,9 +100,7 @@ TEST(BatchSession, ThreeUnitsAreBackedUpAndFlashedUnderTheirNumbers) {
     EXPECT_EQ(store.status(), "Unit 1 complete.");
     EXPECT_FALSE(store.client());
     EXPECT_FALSE(store.hasBatchUnitTask());
-    Bytes preloaded(0x1C000, 0x00);
-    preloaded[0] = preloaded[1] = 0x90;
-    EXPECT_EQ(readWholeFile(s.backupOf(1)), preloaded);
+    EXPECT_EQ(readWholeFile(s.backupOf(1)), s.preloaded);
     const auto backedUp = s.h.statusIndex("Reading firmware…");
     ASSERT_TRUE(backedUp);
     EXPECT_TRUE(s.h.statusIndex("Verifying firmware…", *backedUp));
@@ -152,6 +153,19 @@ TEST(BatchSession, AFailedUnitIsRetriedUnderTheSameNumber) {
     EXPECT_EQ(store.batchPhase(), BatchPhase::unitDone);
     EXPECT_TRUE(std::filesystem::exists(s.backupOf(1)));
     EXPECT_FALSE(std::filesystem::exists(s.backupOf(2)));
+}
+
+TEST(BatchSession, AUnitWhoseFirmwareFileChangedIsNotFlashed) {
+    BatchSession s;
+    auto& store = *s.h.store;
+    s.begin(false);
+    s.folder.write("batch-firmware.bin", patternImage(6));
+    store.startBatch();
+    s.h.platform.advance(1.0);
+    EXPECT_EQ(store.batchPhase(), BatchPhase::error);
+    EXPECT_EQ(store.lastError(),
+              "The firmware file changed since it was checked. Choose it again.");
+    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
 }
 
 TEST(BatchSession, AnUnsupportedChipStopsTheBatchWithoutAUnit) {

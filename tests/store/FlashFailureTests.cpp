@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 using namespace pelwick;
 using namespace pelwick::testing;
 
@@ -267,4 +270,27 @@ TEST(FlashFailures, FirmwareFilesOfTheWrongSizeAreRefused) {
     store.flash();
     EXPECT_EQ(s.h.notifications, notifications);
     EXPECT_FALSE(store.wizard().isBusy);
+}
+
+TEST(FlashFailures, AFirmwareFileThatChangedSinceItWasCheckedIsNotWritten) {
+    const std::vector<std::function<void(FlashSession&)>> changes{
+        [](FlashSession& s) { s.folder.write("firmware.bin", patternImage(4)); },
+        [](FlashSession& s) { std::filesystem::remove(s.firmwarePath); },
+    };
+    for (std::size_t change = 0; change < changes.size(); ++change) {
+        FlashSession s;
+        auto& store = *s.h.store;
+        s.reachFlashStep();
+        const Bytes before = SimulatedBench::applicationOf(*s.bench->calculator);
+        changes[change](s);
+        store.flash();
+        s.h.platform.settle();
+        EXPECT_EQ(store.lastError(),
+                  "The firmware file changed since it was checked. Choose it again.")
+            << change;
+        EXPECT_EQ(store.status(), "Operation failed.") << change;
+        EXPECT_FALSE(store.wizard().isBusy) << change;
+        EXPECT_FALSE(store.wizard().flashSucceeded) << change;
+        EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), before) << change;
+    }
 }

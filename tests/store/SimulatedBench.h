@@ -51,6 +51,20 @@ public:
     /// Connections opened so far stop answering (writes are dropped, reads return nothing).
     void silenceOpenConnections() { deadUpTo = opens.load(); }
 
+    /// The application region (0x04000–0x1FFFF) of `calculator`'s memory; unwritten bytes read
+    /// 0xFF.
+    static Bytes applicationOf(const SimulatedCalculatorTransport& calculator) {
+        Bytes image(0x1C000, 0xFF);
+        const auto& memory = calculator.memory();
+        for (std::uint32_t offset = 0; offset < image.size(); ++offset) {
+            const auto found = memory.find(0x4000 + offset);
+            if (found != memory.end()) {
+                image[offset] = found->second;
+            }
+        }
+        return image;
+    }
+
     /// Makes the chip an ATSAM4LC8C (512 KiB), which may not be flashed.
     void makeUnsupported() {
         calculator->storeWord(FlashCalw::chipidCIDR, 0xAB0B0AE0);
