@@ -341,6 +341,8 @@ private:
     std::uint64_t flasherEpoch_ = 0;
     // The bytes of the chosen firmware file as they were judged and shown.
     std::optional<FirmwareImage> firmwareImage_;
+    // The unsupported-chip message a monitoring pass put up; the only failure a pass clears.
+    std::optional<std::string> passError_;
     Flasher flasher_;
     std::shared_ptr<SimulatedCalculatorTransport> simulator_;
     bool simulatorHotKeyMonitor_ = false;

@@ -269,11 +269,18 @@ bool FlasherStore::adoptFoundTarget(const ConnectedTarget& target) {
     adopt(target);
     assign(status_, connectedStatus(identity));
     if (identity.isSupported15C()) {
-        assign(lastError_, std::nullopt);
+        // Only the unsupported-chip message goes with the chip; a failure stays on screen until
+        // the user acts on it, and in a batch the unsupported chip is the reason for the error
+        // phase, which lasts until the operator retries.
+        if (passError_ && lastError_ == passError_ && !isBatchSession()) {
+            assign(lastError_, std::nullopt);
+        }
+        passError_.reset();
         return true;
     }
-    assign(lastError_, FlasherError::unsupportedDevice(identity.name, identity.cidr, identity.exid)
-                           .errorDescription());
+    passError_ = FlasherError::unsupportedDevice(identity.name, identity.cidr, identity.exid)
+                     .errorDescription();
+    assign(lastError_, passError_);
     return false;
 }
 

@@ -144,6 +144,9 @@ TEST(BatchSession, AFailedUnitIsRetriedUnderTheSameNumber) {
     EXPECT_TRUE(store.client());
     EXPECT_EQ(store.status(), "Connected: ATSAM4LC2C");
     EXPECT_EQ(store.batchPhase(), BatchPhase::error);
+    // The failure stays on screen until the operator acts.
+    ASSERT_TRUE(store.lastError());
+    EXPECT_TRUE(store.lastError()->starts_with("Verify failed"));
 
     std::filesystem::remove(s.backupOf(1));
     store.retryBatchUnit();
@@ -153,6 +156,20 @@ TEST(BatchSession, AFailedUnitIsRetriedUnderTheSameNumber) {
     EXPECT_EQ(store.batchPhase(), BatchPhase::unitDone);
     EXPECT_TRUE(std::filesystem::exists(s.backupOf(1)));
     EXPECT_FALSE(std::filesystem::exists(s.backupOf(2)));
+}
+
+TEST(BatchSession, AUnitWhoseBackupCannotBeWrittenIsNotFlashed) {
+    BatchSession s;
+    auto& store = *s.h.store;
+    s.begin(true);
+    std::filesystem::remove(s.backups);
+    store.startBatch();
+    s.h.platform.advance(1.0);
+    EXPECT_EQ(store.batchPhase(), BatchPhase::error);
+    ASSERT_TRUE(store.lastError());
+    EXPECT_TRUE(store.lastError()->starts_with("Could not write ")) << *store.lastError();
+    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
+    EXPECT_FALSE(s.h.statusIndex("Writing firmware…"));
 }
 
 TEST(BatchSession, AUnitWhoseFirmwareFileChangedIsNotFlashed) {

@@ -60,8 +60,9 @@ TEST(FlashFailures, VerifyMismatchDropsTheConnectionAndTheNextPassReconnects) {
     s.bench->blockReadsUntilTamper = 1; // the first block read of the verify pass
     store.flash();
     s.h.platform.settle();
-    EXPECT_EQ(store.lastError(), "Verify failed: flash contents do not match the firmware file. "
-                                 "Leave the cable in programming mode and try again.");
+    const std::string mismatch = "Verify failed: flash contents do not match the firmware file. "
+                                 "Leave the cable in programming mode and try again.";
+    EXPECT_EQ(store.lastError(), mismatch);
     EXPECT_EQ(store.status(), "Operation failed.");
     EXPECT_FALSE(store.client());
     EXPECT_FALSE(store.identity());
@@ -76,6 +77,9 @@ TEST(FlashFailures, VerifyMismatchDropsTheConnectionAndTheNextPassReconnects) {
     EXPECT_TRUE(store.client());
     EXPECT_EQ(store.status(), "Connected: ATSAM4LC2C");
     EXPECT_TRUE(store.canFlash());
+    // The failure stays on screen until the user acts.
+    s.h.platform.advance(2.0);
+    EXPECT_EQ(store.lastError(), mismatch);
 }
 
 TEST(FlashFailures, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompetesWithIt) {
