@@ -220,7 +220,8 @@ public:
     void resetBatchSession();
     void restoreBatchFirmware();
     void startBatchUnitWork();
-    /// Reads the calculator's firmware and writes it to `location` (atomically).
+    /// Reads the calculator's firmware and saves it as a new file at `location`, or beside it
+    /// ("…-2.bin", …) when that name is taken: a backup is never replaced.
     void performBackup(const std::filesystem::path& location, OperationCompletion completion);
 
     // ---- Probe, simulator and shortcut --------------------------------------------------------

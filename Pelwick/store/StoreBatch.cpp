@@ -239,6 +239,7 @@ void FlasherStore::runBatchUnit(const std::shared_ptr<UnitTask>& task) {
     }
     assign(batchPhase_, BatchPhase::backingUp);
     assign(lastError_, std::nullopt);
+    assign(backupFileName_, std::nullopt);
     const auto location =
         BatchBackupNaming::fileURL(*batchBackupFolder_, *batchSessionStamp_, batchUnitNumber_);
     performBackup(location, [weak = weakSelf(), task](std::exception_ptr error) {
@@ -316,11 +317,14 @@ void FlasherStore::performBackup(const std::filesystem::path& location,
                             }
                         });
                     });
-                // Atomic, so a failed write never leaves a truncated backup behind.
-                writeFileAtomically(location, data);
-                queue->post([weak, completion] {
+                // A new file, never one that is there already (a retried unit, or another
+                // Pelwick saving into the same folder): that one may hold the unit's only copy.
+                const std::string written =
+                    writeNewFileAtomically(location, data).filename().string();
+                queue->post([weak, completion, written] {
                     if (auto store = weak.lock()) {
                         store->finishBusySuccess("Backup saved.");
+                        store->assign(store->backupFileName_, written);
                         if (completion) {
                             completion(nullptr);
                         }

@@ -148,13 +148,16 @@ TEST(BatchSession, AFailedUnitIsRetriedUnderTheSameNumber) {
     ASSERT_TRUE(store.lastError());
     EXPECT_TRUE(store.lastError()->starts_with("Verify failed"));
 
-    std::filesystem::remove(s.backupOf(1));
+    // The retry reads the unit again; its first backup, taken before the failed flash, stays.
     store.retryBatchUnit();
     EXPECT_EQ(store.batchUnitNumber(), 1);
     EXPECT_FALSE(store.lastError());
     s.h.platform.advance(1.0);
     EXPECT_EQ(store.batchPhase(), BatchPhase::unitDone);
-    EXPECT_TRUE(std::filesystem::exists(s.backupOf(1)));
+    EXPECT_EQ(readWholeFile(s.backupOf(1)), s.preloaded);
+    const auto beside = s.backups / "hp15c-20260105-143209-001-2.bin";
+    EXPECT_NE(readWholeFile(beside), s.preloaded);
+    EXPECT_EQ(store.backupFileName(), beside.filename().string());
     EXPECT_FALSE(std::filesystem::exists(s.backupOf(2)));
 }
 
