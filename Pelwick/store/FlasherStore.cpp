@@ -175,19 +175,30 @@ void FlasherStore::start() {
 
 void FlasherStore::stop() {
     assertMainThread();
+    endSession();
+    stopMonitoring();
+    removeSimulatorHotKey();
+    disconnect();
+}
+
+void FlasherStore::stopMonitoring() {
     ++pollGeneration_;
-    ++flasherEpoch_;
     if (pollTimer_ != 0) {
         platform_.mainQueue->cancel(pollTimer_);
         pollTimer_ = 0;
     }
     pollActive_ = false;
-    removeSimulatorHotKey();
-    disconnect();
+}
+
+void FlasherStore::endSession() {
+    session_->end();
+    session_ = std::make_shared<WorkSession>();
+    batchUnitWorkTask_.reset();
 }
 
 void FlasherStore::beginChosenSession() {
     assertMainThread();
+    endSession();
     platform_.settings->setString(flasherModeKey, rawValue(selectedMode_));
     if (selectedMode_ == FlasherMode::batch) {
         beginBatchSession();
@@ -219,8 +230,7 @@ void FlasherStore::clearSessionResults() {
 
 void FlasherStore::returnToWelcome() {
     assertMainThread();
-    ++flasherEpoch_;
-    cancelBatchUnitTask();
+    endSession();
     disconnect();
     editWizard([](WizardState& w) { w.identitySupported = false; });
     editWizard([](WizardState& w) { w.isBusy = false; });

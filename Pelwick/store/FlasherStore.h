@@ -8,6 +8,7 @@
 #include "store/BatchPhase.h"
 #include "store/FlasherMode.h"
 #include "store/Platform.h"
+#include "store/WorkSession.h"
 #include "util/Bytes.h"
 #include "util/Clock.h"
 #include "wizard/WizardState.h"
@@ -201,10 +202,8 @@ public:
     void flash();
     /// Writes and verifies the bytes judged when the firmware was chosen; refuses, writing
     /// nothing, when the file no longer holds exactly those bytes. `completion` is called once,
-    /// unless no firmware is chosen (then nothing starts).
+    /// unless no firmware is chosen (then nothing starts) or the session ends first.
     void performFlash(OperationCompletion completion);
-    /// Ends a failed operation (the busy state, the error shown), then tells `completion`.
-    std::function<void(std::exception_ptr)> failureHandler(OperationCompletion completion);
     void finishFlashSuccess();
 
     // ---- Batch session ------------------------------------------------------------------------
@@ -243,6 +242,11 @@ private:
     template <typename Edit> void editWizard(Edit&& edit);
 
     std::weak_ptr<FlasherStore> weakSelf() { return weak_from_this(); }
+    /// Ends the current session: its device work changes nothing from now on, and its batch unit
+    /// is cancelled.
+    void endSession();
+    /// The way back for device work that starts now.
+    SessionPost sessionPost() { return {platform_.mainQueue, weakSelf(), session_}; }
     Flasher realCableFlasher();
 
     /// What the last attempt to open a port found: its USB device, and help when it was refused.
@@ -256,11 +260,14 @@ private:
     void notePortOpen(const std::string& path, PortOpenRecord record);
 
     // Monitoring loop.
+    void stopMonitoring();
     void schedulePollPass(double delay);
     void runPollPass(std::uint64_t generation);
     bool deviceAttemptInFlight() const { return deviceWaits_ > 0; }
-    /// The pass that started with `epoch` may no longer change the store.
-    bool passIsStale(std::uint64_t epoch) const { return epoch != flasherEpoch_ || wizard_.isBusy; }
+    /// The pass that started in `session` may no longer change the store.
+    bool passIsStale(const std::shared_ptr<WorkSession>& session) const {
+        return session != session_ || wizard_.isBusy;
+    }
     /// Without a cable the connection is dropped and the status waits for one; without a
     /// connection one is tried; a connection that stops answering is dropped and tried again.
     void checkCablesAndConnection(bool forBatch, const std::function<void()>& finish);
@@ -273,24 +280,32 @@ private:
 
     // Work that makes sure the kept client answers (or reconnects) and then runs `work` with it
     // on the background; failures reach `fail` on the main thread.
+    // Nothing of it runs once `report`'s session has ended.
     using ClientWork = std::function<void(const std::shared_ptr<SambaClient>& client)>;
     using Failure = std::function<void(std::exception_ptr error)>;
     void withPreparedClient(std::shared_ptr<SambaClient> existing, const Flasher& tool,
-                            ClientWork work, Failure fail);
-    void connectAdoptAndRun(const Flasher& tool, ClientWork work, Failure fail);
+                            const SessionPost& report, ClientWork work, Failure fail);
+    void connectAdoptAndRun(const Flasher& tool, const SessionPost& report, ClientWork work,
+                            Failure fail);
+    /// Ends a failed operation (the busy state, the error shown), then tells `completion`; does
+    /// nothing once `report`'s session has ended.
+    std::function<void(std::exception_ptr)> failureHandler(const SessionPost& report,
+                                                           OperationCompletion completion);
     /// Ends an operation that could not start: the error shown, nothing written.
     void refuseOperation(std::exception_ptr error, const OperationCompletion& completion);
     /// Forgets the chosen firmware file and the bytes judged from it.
     void clearChosenFirmware();
 
     void finishCheckSuccess(Bytes data);
+    bool isCurrentUnit(const std::shared_ptr<UnitTask>& task) const {
+        return batchUnitWorkTask_ == task;
+    }
     void runBatchUnit(const std::shared_ptr<UnitTask>& task);
     void batchUnitFlashStep(const std::shared_ptr<UnitTask>& task);
     void finishBatchUnit(const std::shared_ptr<UnitTask>& task, std::exception_ptr error);
     /// The batch setup's pass: lists the cables (connecting to none) and shows whether one is
     /// plugged in.
     void showBatchSetupCable();
-    void cancelBatchUnitTask();
     void prepareBatchUnit(bool nextNumber);
     std::string formattedSessionStamp() const;
 
@@ -337,9 +352,8 @@ private:
     std::uint64_t pollGeneration_ = 0;
     TimerId pollTimer_ = 0;
     bool pollActive_ = false;
-    // Changes whenever the flasher or the session a pass started with is no longer the current
-    // one, so that a late pass result is dropped instead of adopted.
-    std::uint64_t flasherEpoch_ = 0;
+    // The session device work starting now belongs to.
+    std::shared_ptr<WorkSession> session_ = std::make_shared<WorkSession>();
     // The bytes of the chosen firmware file as they were judged and shown.
     std::optional<FirmwareImage> firmwareImage_;
     // The unsupported-chip message a monitoring pass put up; the only failure a pass clears.

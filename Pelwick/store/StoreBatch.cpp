@@ -12,18 +12,9 @@ namespace pelwick {
 
 using namespace StoreTexts;
 
-/// The running unit of a batch. Cancelling it (`returnToWelcome`, `beginBatchSession`,
-/// `stopBatch`) stops it after its current step without touching the store.
-struct FlasherStore::UnitTask {
-    bool cancelled = false;
-};
-
-void FlasherStore::cancelBatchUnitTask() {
-    if (batchUnitWorkTask_) {
-        batchUnitWorkTask_->cancelled = true;
-        batchUnitWorkTask_.reset();
-    }
-}
+/// The running unit of a batch, known by its identity. It is current while `batchUnitWorkTask_`
+/// holds it; ending the session drops it, and its next step then changes nothing.
+struct FlasherStore::UnitTask {};
 
 std::string FlasherStore::formattedSessionStamp() const {
     const std::time_t time = std::chrono::system_clock::to_time_t(platform_.wallClock());
@@ -38,7 +29,7 @@ std::string FlasherStore::formattedSessionStamp() const {
 
 void FlasherStore::beginBatchSession() {
     assertMainThread();
-    cancelBatchUnitTask();
+    endSession();
     resetBatchSession();
     assign(showWelcome_, false);
     setUsingSimulator(false);
@@ -104,6 +95,10 @@ void FlasherStore::startBatch() {
 
 void FlasherStore::prepareBatchUnit(bool nextNumber) {
     assertMainThread();
+    // A unit still at work keeps its number and its connection.
+    if (batchUnitWorkTask_ || wizard_.isBusy) {
+        return;
+    }
     if (nextNumber) {
         assign(batchUnitNumber_, batchUnitNumber_ + 1);
     }
@@ -124,13 +119,15 @@ void FlasherStore::retryBatchUnit() {
 
 void FlasherStore::stopBatch() {
     assertMainThread();
-    cancelBatchUnitTask();
+    endSession();
     editWizard([](WizardState& w) { w.isBusy = false; });
     assign(progress_, std::nullopt);
     assign(progressCaption_, std::nullopt);
     assign(flashPageHeader_, std::nullopt);
     assign(flashPageLines_, std::vector<std::string>{});
     disconnect();
+    // The application is going away: no pass may find a calculator and start a unit meanwhile.
+    stopMonitoring();
     platform_.app->quit();
 }
 
@@ -178,14 +175,13 @@ void FlasherStore::connectForBatchPass(std::vector<SerialPort> cables,
         return;
     }
     assign(status_, waitingForSamba);
-    const std::uint64_t epoch = flasherEpoch_;
     const std::string modemPath = modems.front().path;
-    probeConnect([weak = weakSelf(), epoch, modemPath, done](ConnectOutcome outcome) {
+    probeConnect([weak = weakSelf(), session = session_, modemPath, done](ConnectOutcome outcome) {
         auto store = weak.lock();
         if (!store) {
             return;
         }
-        if (store->passIsStale(epoch) || store->batchUnitWorkTask_) {
+        if (store->passIsStale(session) || store->batchUnitWorkTask_) {
             if (outcome.target) {
                 store->closeClient(outcome.target->client);
             }
@@ -223,10 +219,9 @@ void FlasherStore::startBatchUnitWork() {
     }
     auto task = std::make_shared<UnitTask>();
     batchUnitWorkTask_ = task;
-    platform_.mainQueue->post([weak = weakSelf(), task] {
-        auto store = weak.lock();
-        if (store && !task->cancelled) {
-            store->runBatchUnit(task);
+    sessionPost()([task](FlasherStore& store) {
+        if (store.isCurrentUnit(task)) {
+            store.runBatchUnit(task);
         }
     });
 }
@@ -244,7 +239,7 @@ void FlasherStore::runBatchUnit(const std::shared_ptr<UnitTask>& task) {
         BatchBackupNaming::fileURL(*batchBackupFolder_, *batchSessionStamp_, batchUnitNumber_);
     performBackup(location, [weak = weakSelf(), task](std::exception_ptr error) {
         auto store = weak.lock();
-        if (!store || task->cancelled) {
+        if (!store || !store->isCurrentUnit(task)) {
             return;
         }
         if (error) {
@@ -268,7 +263,7 @@ void FlasherStore::batchUnitFlashStep(const std::shared_ptr<UnitTask>& task) {
     assign(lastError_, std::nullopt);
     performFlash([weak = weakSelf(), task](std::exception_ptr error) {
         auto store = weak.lock();
-        if (store && !task->cancelled) {
+        if (store && store->isCurrentUnit(task)) {
             store->finishBatchUnit(task, error);
         }
     });
@@ -298,40 +293,34 @@ void FlasherStore::performBackup(const std::filesystem::path& location,
     assertMainThread();
     auto remembered = client_;
     beginBusy(readingFirmware, std::string("Backing up"));
-    auto weak = weakSelf();
-    auto queue = platform_.mainQueue;
+    const SessionPost report = sessionPost();
     const Flasher tool = flasher_;
-    auto fail = failureHandler(completion);
+    auto fail = failureHandler(report, completion);
     withPreparedClient(
-        remembered, tool,
-        [weak, queue, tool, location, completion,
-         fail](const std::shared_ptr<SambaClient>& client) {
+        remembered, tool, report,
+        [report, tool, location, completion, fail](const std::shared_ptr<SambaClient>& client) {
             try {
-                const Bytes data = tool.readApplication(
-                    client, [weak, queue](double fraction, FlashProgressPhase) {
-                        queue->post([weak, fraction] {
-                            if (auto store = weak.lock()) {
-                                store->assign(store->progress_, fraction);
-                                store->assign(store->progressCaption_, "Backing up");
-                                store->assign(store->progressIsVerify_, false);
-                            }
+                const Bytes data =
+                    tool.readApplication(client, [report](double fraction, FlashProgressPhase) {
+                        report([fraction](FlasherStore& store) {
+                            store.assign(store.progress_, fraction);
+                            store.assign(store.progressCaption_, "Backing up");
+                            store.assign(store.progressIsVerify_, false);
                         });
                     });
                 // A new file, never one that is there already (a retried unit, or another
                 // Pelwick saving into the same folder): that one may hold the unit's only copy.
                 const std::string written =
                     writeNewFileAtomically(location, data).filename().string();
-                queue->post([weak, completion, written] {
-                    if (auto store = weak.lock()) {
-                        store->finishBusySuccess("Backup saved.");
-                        store->assign(store->backupFileName_, written);
-                        if (completion) {
-                            completion(nullptr);
-                        }
+                report([completion, written](FlasherStore& store) {
+                    store.finishBusySuccess("Backup saved.");
+                    store.assign(store.backupFileName_, written);
+                    if (completion) {
+                        completion(nullptr);
                     }
                 });
             } catch (...) {
-                queue->post([fail, error = std::current_exception()] { fail(error); });
+                report.queue->post([fail, error = std::current_exception()] { fail(error); });
             }
         },
         fail);

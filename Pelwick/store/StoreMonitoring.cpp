@@ -111,21 +111,22 @@ void FlasherStore::checkCablesAndConnection(bool forBatch, const std::function<v
         connect(*this, std::move(listing.cables), std::move(listing.modems), finish);
         return;
     }
-    const std::uint64_t epoch = flasherEpoch_;
-    probePing(client_,
-              [weak = weakSelf(), epoch, listing, finish, dropConnection, connect](bool answered) {
-                  auto store = weak.lock();
-                  if (!store) {
-                      return;
-                  }
-                  // A batch unit that started meanwhile owns the connection now.
-                  if (answered || store->passIsStale(epoch) || store->batchUnitWorkTask_) {
-                      finish();
-                      return;
-                  }
-                  dropConnection(*store);
-                  connect(*store, listing.cables, listing.modems, finish);
-              });
+    probePing(client_, [weak = weakSelf(), session = session_, pinged = client_, listing, finish,
+                        dropConnection, connect](bool answered) {
+        auto store = weak.lock();
+        if (!store) {
+            return;
+        }
+        // A batch unit that started meanwhile owns the connection now; a connection that was
+        // dropped or replaced meanwhile is no longer this pass's business.
+        if (answered || store->passIsStale(session) || store->batchUnitWorkTask_ ||
+            store->client_ != pinged) {
+            finish();
+            return;
+        }
+        dropConnection(*store);
+        connect(*store, listing.cables, listing.modems, finish);
+    });
 }
 
 void FlasherStore::connectForPass(std::vector<SerialPort> cables, std::vector<SerialPort> modems,
@@ -151,14 +152,13 @@ void FlasherStore::connectForPass(std::vector<SerialPort> cables, std::vector<Se
     if (!usingSimulator_) {
         assign(status_, waitingForSamba);
     }
-    const std::uint64_t epoch = flasherEpoch_;
     const std::string modemPath = modems.front().path;
-    probeConnect([weak = weakSelf(), epoch, modemPath, done](ConnectOutcome outcome) {
+    probeConnect([weak = weakSelf(), session = session_, modemPath, done](ConnectOutcome outcome) {
         auto store = weak.lock();
         if (!store) {
             return;
         }
-        if (store->passIsStale(epoch)) {
+        if (store->passIsStale(session)) {
             if (outcome.target) {
                 store->closeClient(outcome.target->client);
             }
@@ -311,15 +311,17 @@ void FlasherStore::closeClient(const std::shared_ptr<SambaClient>& client) {
 // ---- Reconnection before an operation --------------------------------------------------------
 
 void FlasherStore::withPreparedClient(std::shared_ptr<SambaClient> existing, const Flasher& tool,
-                                      ClientWork work, Failure fail) {
+                                      const SessionPost& report, ClientWork work, Failure fail) {
     if (!existing) {
-        connectAdoptAndRun(tool, std::move(work), std::move(fail));
+        connectAdoptAndRun(tool, report, std::move(work), std::move(fail));
         return;
     }
-    platform_.background->run([existing, tool, work, fail, lock = deviceLock_,
-                               queue = platform_.mainQueue, weak = weakSelf()] {
+    platform_.background->run([existing, tool, report, work, fail, lock = deviceLock_] {
         {
             std::lock_guard<std::mutex> guard(*lock);
+            if (report.ended()) {
+                return;
+            }
             bool alive = false;
             try {
                 existing->readWord(SambaClient::pingAddress, livenessTimeout);
@@ -328,33 +330,35 @@ void FlasherStore::withPreparedClient(std::shared_ptr<SambaClient> existing, con
                 // The failed read itself is never reported; a reconnect follows.
             }
             if (alive) {
-                work(existing);
+                if (!report.ended()) {
+                    work(existing);
+                }
                 return;
             }
         }
-        queue->post([weak, tool, work, fail] {
-            auto store = weak.lock();
-            if (!store) {
-                return;
-            }
-            store->assign(store->status_, reconnecting);
-            store->disconnect();
-            store->platform_.mainQueue->postDelayed(reconnectPause, [weak, tool, work, fail] {
-                if (auto later = weak.lock()) {
-                    later->connectAdoptAndRun(tool, work, fail);
+        report([tool, report, work, fail](FlasherStore& store) {
+            store.assign(store.status_, reconnecting);
+            store.disconnect();
+            store.platform_.mainQueue->postDelayed(reconnectPause, [tool, report, work, fail] {
+                // No reconnection once the session has ended.
+                if (auto later = report.store.lock(); later && !report.ended()) {
+                    later->connectAdoptAndRun(tool, report, work, fail);
                 }
             });
         });
     });
 }
 
-void FlasherStore::connectAdoptAndRun(const Flasher& tool, ClientWork work, Failure fail) {
-    platform_.background->run([tool, work, fail, lock = deviceLock_, queue = platform_.mainQueue,
-                               weak = weakSelf()] {
+void FlasherStore::connectAdoptAndRun(const Flasher& tool, const SessionPost& report,
+                                      ClientWork work, Failure fail) {
+    platform_.background->run([tool, report, work, fail, lock = deviceLock_] {
         std::optional<ConnectedTarget> target;
         std::exception_ptr error;
         try {
             std::lock_guard<std::mutex> guard(*lock);
+            if (report.ended()) {
+                return;
+            }
             target = tool.connect(reconnectTimeout);
         } catch (const FlasherError& failure) {
             error =
@@ -364,9 +368,10 @@ void FlasherStore::connectAdoptAndRun(const Flasher& tool, ClientWork work, Fail
         } catch (...) {
             error = std::current_exception();
         }
-        queue->post([weak, target, error, work, fail, lock] {
-            auto store = weak.lock();
-            if (!store) {
+        report.queue->post([report, target, error, work, fail, lock] {
+            auto store = report.store.lock();
+            if (!store || report.ended()) {
+                // Nobody takes the connection over: it is closed here.
                 if (target) {
                     target->client->close();
                 }
@@ -377,9 +382,11 @@ void FlasherStore::connectAdoptAndRun(const Flasher& tool, ClientWork work, Fail
                 return;
             }
             store->adopt(*target);
-            store->platform_.background->run([client = target->client, work, lock] {
+            store->platform_.background->run([client = target->client, report, work, lock] {
                 std::lock_guard<std::mutex> guard(*lock);
-                work(client);
+                if (!report.ended()) {
+                    work(client);
+                }
             });
         });
     });

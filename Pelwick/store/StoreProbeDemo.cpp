@@ -10,7 +10,8 @@ using namespace StoreTexts;
 
 void FlasherStore::setUsingSimulator(bool on) {
     assertMainThread();
-    ++flasherEpoch_;
+    // The other device's work belongs to the session that ends here.
+    endSession();
     disconnect();
     editWizard([](WizardState& w) { w.identitySupported = false; });
     demoConnectAfter_.reset();
@@ -23,11 +24,7 @@ void FlasherStore::setUsingSimulator(bool on) {
         simulator_ = platform_.makeSimulator();
         flasher_ = Flasher::simulated(simulator_);
         assign(status_, "DEMO: connecting simulated calculator…");
-        platform_.mainQueue->post([weak = weakSelf()] {
-            if (auto store = weak.lock()) {
-                store->refreshConnection();
-            }
-        });
+        sessionPost()([](FlasherStore& store) { store.refreshConnection(); });
     } else {
         simulator_.reset();
         flasher_ = realCableFlasher();
@@ -79,58 +76,57 @@ void FlasherStore::refreshProbeConnection(std::function<void()> done) {
     }
     const std::string modemPath = listing.modems.front().path;
     assign(portPath_, modemPath);
-    const std::uint64_t epoch = flasherEpoch_;
-    probeConnect(
-        [weak = weakSelf(), epoch, modemPath, wasSupported, finish](ConnectOutcome outcome) {
-            auto store = weak.lock();
-            if (!store) {
-                return;
-            }
-            if (store->passIsStale(epoch) || !store->isProbeSession()) {
-                if (outcome.target) {
-                    store->closeClient(outcome.target->client);
-                }
-                finish();
-                return;
-            }
-            auto& self = *store;
-            if (self.client_) {
-                self.closeClient(self.client_);
-                self.client_.reset();
-            }
+    probeConnect([weak = weakSelf(), session = session_, modemPath, wasSupported,
+                  finish](ConnectOutcome outcome) {
+        auto store = weak.lock();
+        if (!store) {
+            return;
+        }
+        if (store->passIsStale(session) || !store->isProbeSession()) {
             if (outcome.target) {
-                const DeviceIdentity identity = outcome.target->identity;
-                const bool changed = !self.identity_ || self.identity_->cidr != identity.cidr ||
-                                     self.identity_->exid != identity.exid;
-                self.assign(self.identity_, identity);
-                self.assign(self.portPath_, outcome.target->port.path);
-                self.assign(self.sambaVersion_, outcome.target->client->version());
-                if (identity.isSupported15C()) {
-                    if (changed || !wasSupported) {
-                        self.assign(self.status_, connectedStatus(identity));
-                        self.assign(self.lastError_, std::nullopt);
-                    }
-                } else {
-                    self.assign(self.status_, connectedStatus(identity));
-                    self.assign(self.lastError_, FlasherError::unsupportedDevice(
-                                                     identity.name, identity.cidr, identity.exid)
-                                                     .errorDescription());
-                }
-                // The probe keeps no connection.
-                self.closeClient(outcome.target->client);
-            } else {
-                self.assign(self.identity_, std::nullopt);
-                self.assign(self.sambaVersion_, std::nullopt);
-                self.assign(self.lastError_, std::nullopt);
-                self.assign(self.portPath_, modemPath);
-                // The cable hint may stay; any other text ("Waiting for programming cable…"
-                // above all) would contradict the port shown beside it.
-                if (wasSupported || self.status_ != cableDetected) {
-                    self.assign(self.status_, waitingForSambaHint);
-                }
+                store->closeClient(outcome.target->client);
             }
             finish();
-        });
+            return;
+        }
+        auto& self = *store;
+        if (self.client_) {
+            self.closeClient(self.client_);
+            self.client_.reset();
+        }
+        if (outcome.target) {
+            const DeviceIdentity identity = outcome.target->identity;
+            const bool changed = !self.identity_ || self.identity_->cidr != identity.cidr ||
+                                 self.identity_->exid != identity.exid;
+            self.assign(self.identity_, identity);
+            self.assign(self.portPath_, outcome.target->port.path);
+            self.assign(self.sambaVersion_, outcome.target->client->version());
+            if (identity.isSupported15C()) {
+                if (changed || !wasSupported) {
+                    self.assign(self.status_, connectedStatus(identity));
+                    self.assign(self.lastError_, std::nullopt);
+                }
+            } else {
+                self.assign(self.status_, connectedStatus(identity));
+                self.assign(self.lastError_, FlasherError::unsupportedDevice(
+                                                 identity.name, identity.cidr, identity.exid)
+                                                 .errorDescription());
+            }
+            // The probe keeps no connection.
+            self.closeClient(outcome.target->client);
+        } else {
+            self.assign(self.identity_, std::nullopt);
+            self.assign(self.sambaVersion_, std::nullopt);
+            self.assign(self.lastError_, std::nullopt);
+            self.assign(self.portPath_, modemPath);
+            // The cable hint may stay; any other text ("Waiting for programming cable…"
+            // above all) would contradict the port shown beside it.
+            if (wasSupported || self.status_ != cableDetected) {
+                self.assign(self.status_, waitingForSambaHint);
+            }
+        }
+        finish();
+    });
 }
 
 std::optional<std::string> FlasherStore::probePortName() const {
@@ -169,7 +165,9 @@ bool FlasherStore::handleSimulatorShortcut() {
         }
         if (store->showWelcome_) {
             store->cycleWelcomeMode();
-        } else if (!store->isBatchSession() && !store->isProbeSession()) {
+        } else if (!store->isBatchSession() && !store->isProbeSession() && !store->wizard_.isBusy &&
+                   !store->batchUnitWorkTask_) {
+            // Never in the middle of device work: that work belongs to the device it started on.
             store->setUsingSimulator(!store->usingSimulator_);
         }
     });

@@ -21,11 +21,7 @@ void FlasherStore::advance() {
     editWizard([](WizardState& w) { w.advance(); });
     if (wizard_.step == WizardStep::programmingMode) {
         assign(status_, usingSimulator_ ? cableDetected : waitingForSamba);
-        platform_.mainQueue->post([weak = weakSelf()] {
-            if (auto store = weak.lock()) {
-                store->refreshConnection();
-            }
-        });
+        sessionPost()([](FlasherStore& store) { store.refreshConnection(); });
     }
     if (wizard_.step == WizardStep::backup && !currentFirmware_ && !wizard_.backupResolved) {
         checkCurrentFirmware();
@@ -37,7 +33,12 @@ void FlasherStore::advance() {
 
 void FlasherStore::goBack() {
     assertMainThread();
+    if (!wizard_.canGoBack()) {
+        return;
+    }
     if (wizard_.step == WizardStep::programmingMode) {
+        // Back at the cable step nothing is probed: a pass still on its way is dropped.
+        endSession();
         disconnect();
         editWizard([](WizardState& w) { w.identitySupported = false; });
         demoConnectAfter_.reset();
@@ -56,41 +57,28 @@ void FlasherStore::checkCurrentFirmware() {
     clearCurrentFirmware();
     auto remembered = client_;
     beginBusy(readingFirmware, std::string(checkCaption));
-    auto weak = weakSelf();
-    auto queue = platform_.mainQueue;
+    const SessionPost report = sessionPost();
     const Flasher tool = flasher_;
     withPreparedClient(
-        remembered, tool,
-        [weak, queue, tool](const std::shared_ptr<SambaClient>& client) {
+        remembered, tool, report,
+        [report, tool](const std::shared_ptr<SambaClient>& client) {
             try {
-                auto data = std::make_shared<const Bytes>(tool.readApplication(
-                    client, [weak, queue](double fraction, FlashProgressPhase) {
-                        queue->post([weak, fraction] {
-                            if (auto store = weak.lock()) {
-                                store->assign(store->progress_, fraction);
-                                store->assign(store->progressCaption_, checkCaption);
-                                store->assign(store->progressIsVerify_, false);
-                            }
+                auto data = std::make_shared<const Bytes>(
+                    tool.readApplication(client, [report](double fraction, FlashProgressPhase) {
+                        report([fraction](FlasherStore& store) {
+                            store.assign(store.progress_, fraction);
+                            store.assign(store.progressCaption_, checkCaption);
+                            store.assign(store.progressIsVerify_, false);
                         });
                     }));
-                queue->post([weak, data] {
-                    if (auto store = weak.lock()) {
-                        store->finishCheckSuccess(*data);
-                    }
-                });
+                report([data](FlasherStore& store) { store.finishCheckSuccess(*data); });
             } catch (...) {
-                queue->post([weak, error = std::current_exception()] {
-                    if (auto store = weak.lock()) {
-                        store->finishBusyFailure(error);
-                    }
+                report([error = std::current_exception()](FlasherStore& store) {
+                    store.finishBusyFailure(error);
                 });
             }
         },
-        [weak](std::exception_ptr error) {
-            if (auto store = weak.lock()) {
-                store->finishBusyFailure(error);
-            }
-        });
+        failureHandler(report, {}));
 }
 
 void FlasherStore::finishCheckSuccess(Bytes data) {
@@ -116,6 +104,8 @@ void FlasherStore::backup() {
         return;
     }
     const std::string proposed = backupAssessment_->defaultBackupFileName(platform_.wallClock());
+    // The image read and judged now is the one saved, whatever happens while the dialog is open.
+    const Bytes image = *currentFirmware_;
     std::optional<std::filesystem::path> location;
     {
         PanelOpen panel(isPanelOpen_);
@@ -126,7 +116,7 @@ void FlasherStore::backup() {
     }
     try {
         // Atomic, so a failed write never leaves a truncated backup in place of a good one.
-        writeFileAtomically(*location, *currentFirmware_);
+        writeFileAtomically(*location, image);
     } catch (...) {
         assign(lastError_, currentExceptionMessage());
         return;
@@ -210,9 +200,9 @@ void FlasherStore::flash() {
 }
 
 std::function<void(std::exception_ptr)>
-FlasherStore::failureHandler(OperationCompletion completion) {
-    return [weak = weakSelf(), completion = std::move(completion)](std::exception_ptr error) {
-        if (auto store = weak.lock()) {
+FlasherStore::failureHandler(const SessionPost& report, OperationCompletion completion) {
+    return [report, completion = std::move(completion)](std::exception_ptr error) {
+        if (auto store = report.store.lock(); store && !report.ended()) {
             store->finishBusyFailure(error);
             if (completion) {
                 completion(error);
@@ -252,42 +242,35 @@ void FlasherStore::performFlash(OperationCompletion completion) {
     }
     auto remembered = client_;
     beginBusy(writingFirmware, std::string("Flashing"));
-    auto weak = weakSelf();
-    auto queue = platform_.mainQueue;
+    const SessionPost report = sessionPost();
     const Flasher tool = flasher_;
-    auto fail = failureHandler(completion);
+    auto fail = failureHandler(report, completion);
     withPreparedClient(
-        remembered, tool,
-        [weak, queue, tool, image, completion, fail](const std::shared_ptr<SambaClient>& client) {
+        remembered, tool, report,
+        [report, tool, image, completion, fail](const std::shared_ptr<SambaClient>& client) {
             try {
                 tool.write(
                     image, FlashLayout::applicationStart, client, true,
-                    [weak, queue](double fraction, FlashProgressPhase phase) {
-                        queue->post([weak, fraction, phase] {
-                            if (auto store = weak.lock()) {
-                                store->applyFlashProgress(fraction, phase);
-                            }
+                    [report](double fraction, FlashProgressPhase phase) {
+                        report([fraction, phase](FlasherStore& store) {
+                            store.applyFlashProgress(fraction, phase);
                         });
                     },
-                    [weak, queue](const FlashPageWrite& page) {
-                        queue->post(
-                            [weak, header = page.header(), lines = page.formattedWordLines(16)] {
-                                if (auto store = weak.lock()) {
-                                    store->assign(store->flashPageHeader_, header);
-                                    store->assign(store->flashPageLines_, lines);
-                                }
-                            });
+                    [report](const FlashPageWrite& page) {
+                        report([header = page.header(),
+                                lines = page.formattedWordLines(16)](FlasherStore& store) {
+                            store.assign(store.flashPageHeader_, header);
+                            store.assign(store.flashPageLines_, lines);
+                        });
                     });
-                queue->post([weak, completion] {
-                    if (auto store = weak.lock()) {
-                        store->finishFlashSuccess();
-                        if (completion) {
-                            completion(nullptr);
-                        }
+                report([completion](FlasherStore& store) {
+                    store.finishFlashSuccess();
+                    if (completion) {
+                        completion(nullptr);
                     }
                 });
             } catch (...) {
-                queue->post([fail, error = std::current_exception()] { fail(error); });
+                report.queue->post([fail, error = std::current_exception()] { fail(error); });
             }
         },
         fail);

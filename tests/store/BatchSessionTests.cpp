@@ -188,6 +188,48 @@ TEST(BatchSession, AUnitWhoseFirmwareFileChangedIsNotFlashed) {
     EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
 }
 
+TEST(BatchSession, AnAbandonedUnitNeverFlashesAfterItsReconnectionPause) {
+    BatchSession s;
+    auto& store = *s.h.store;
+    s.begin(false);
+    s.startAndHoldTheUnit();
+    ASSERT_EQ(store.batchPhase(), BatchPhase::flashing);
+    s.bench->silenceOpenConnections();
+    s.h.platform.background->releaseHeld();
+    s.h.platform.settle();
+    ASSERT_EQ(store.status(), "Reconnecting to SAM-BA…");
+
+    store.returnToWelcome();
+    s.h.begin(FlasherMode::flash);
+    s.h.platform.advance(3.0);
+    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
+    EXPECT_FALSE(store.successMessage());
+    EXPECT_FALSE(store.client());
+    EXPECT_EQ(store.status(), "Waiting for programming cable…");
+    EXPECT_EQ(s.bench->opens, s.bench->closes);
+}
+
+TEST(BatchSession, ResultsOfAnAbandonedUnitNeverReachTheNextSession) {
+    for (const bool fails : {false, true}) {
+        BatchSession s;
+        auto& store = *s.h.store;
+        s.begin(false);
+        s.startAndHoldTheUnit();
+        s.bench->blockReadsUntilTamper = fails ? 1 : 0;
+        // The unit's flash ends on the device; its results are still on their way.
+        s.h.platform.background->releaseHeld();
+        s.h.platform.background->waitIdle();
+        store.returnToWelcome();
+        s.h.begin(FlasherMode::flash);
+        EXPECT_FALSE(store.successMessage()) << fails;
+        EXPECT_FALSE(store.lastError()) << fails;
+        EXPECT_FALSE(store.progress()) << fails;
+        EXPECT_FALSE(store.flashPageHeader()) << fails;
+        EXPECT_FALSE(store.wizard().isBusy) << fails;
+        EXPECT_EQ(store.status(), "Waiting for programming cable…") << fails;
+    }
+}
+
 TEST(BatchSession, AnUnsupportedChipStopsTheBatchWithoutAUnit) {
     BatchSession s;
     auto& store = *s.h.store;

@@ -30,6 +30,13 @@ struct FlashSession {
         h.platform.settle();
     }
 
+    // Cable confirmed; the connection attempt of the pass it starts is held.
+    void connectHeld() {
+        h.platform.background->holdNextJobs(1);
+        connect();
+        ASSERT_EQ(h.platform.background->heldCount(), 1u);
+    }
+
     // Connected, firmware read, backup skipped, firmware chosen: at the flash step.
     void reachFlashStep() {
         connect();
@@ -85,9 +92,7 @@ TEST(FlashFailures, VerifyMismatchDropsTheConnectionAndTheNextPassReconnects) {
 TEST(FlashFailures, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompetesWithIt) {
     FlashSession s;
     auto& store = *s.h.store;
-    s.h.platform.background->holdNextJobs(1);
-    s.connect();
-    ASSERT_EQ(s.h.platform.background->heldCount(), 1u);
+    s.connectHeld();
     EXPECT_EQ(store.status(), "Waiting for SAM-BA…");
 
     // A second pass (the loop's, or the simulator switch's) would open the same port again.
@@ -297,4 +302,46 @@ TEST(FlashFailures, AFirmwareFileThatChangedSinceItWasCheckedIsNotWritten) {
         EXPECT_FALSE(store.wizard().flashSucceeded) << change;
         EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), before) << change;
     }
+}
+
+TEST(FlashFailures, TheSimulatorShortcutWaitsWhileAFlashReconnects) {
+    FlashSession s;
+    auto& store = *s.h.store;
+    store.start();
+    s.reachFlashStep();
+    s.bench->silenceOpenConnections();
+    store.flash();
+    s.h.platform.settle();
+    ASSERT_EQ(store.status(), "Reconnecting to SAM-BA…");
+
+    EXPECT_TRUE(store.handleSimulatorShortcut());
+    s.h.platform.settle();
+    EXPECT_FALSE(store.usingSimulator());
+    EXPECT_EQ(store.selectedMode(), FlasherMode::flash);
+    s.h.platform.advance(2.0);
+    EXPECT_EQ(store.successMessage(), "Flashed and verified.");
+    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), patternImage(3));
+
+    // Once the flash is over the shortcut switches, and DEMO holds no real connection.
+    store.handleSimulatorShortcut();
+    s.h.platform.settle();
+    EXPECT_TRUE(store.usingSimulator());
+    EXPECT_FALSE(store.client());
+    EXPECT_EQ(s.bench->opens, s.bench->closes);
+}
+
+TEST(FlashFailures, GoingBackToTheCableDropsTheAttemptInFlight) {
+    FlashSession s;
+    auto& store = *s.h.store;
+    s.connectHeld();
+    store.goBack();
+    ASSERT_EQ(store.wizard().step, WizardStep::cable);
+
+    s.h.platform.background->releaseHeld();
+    s.h.platform.settle();
+    EXPECT_FALSE(store.client());
+    EXPECT_FALSE(store.identity());
+    EXPECT_NE(store.status(), "Connected: ATSAM4LC2C");
+    EXPECT_EQ(s.bench->opens, 1);
+    EXPECT_EQ(s.bench->closes, 1);
 }
