@@ -167,12 +167,13 @@ TEST(BatchSession, AUnitWhoseBackupCannotBeWrittenIsNotFlashed) {
     s.begin(true);
     std::filesystem::remove(s.backups);
     store.startBatch();
-    s.h.platform.advance(1.0);
+    // Long enough for a flash that followed the failed backup to reconnect and finish.
+    s.h.platform.advance(5.0);
+    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
+    EXPECT_FALSE(s.h.statusIndex("Writing firmware…"));
     EXPECT_EQ(store.batchPhase(), BatchPhase::error);
     ASSERT_TRUE(store.lastError());
     EXPECT_TRUE(store.lastError()->starts_with("Could not write ")) << *store.lastError();
-    EXPECT_EQ(SimulatedBench::applicationOf(*s.bench->calculator), s.preloaded);
-    EXPECT_FALSE(s.h.statusIndex("Writing firmware…"));
 }
 
 TEST(BatchSession, AUnitWhoseFirmwareFileChangedIsNotFlashed) {
