@@ -155,13 +155,14 @@ struct World {
     // What work shows: until the session starts work of its own, it may only be cleared.
     struct Shown {
         std::optional<std::string> success;
+        std::optional<std::string> error;
         std::optional<double> progress;
         std::optional<std::string> page;
         bool busy = false;
     };
     Shown shown() {
-        return {store().successMessage(), store().progress(), store().flashPageHeader(),
-                store().wizard().isBusy};
+        return {store().successMessage(), store().lastError(), store().progress(),
+                store().flashPageHeader(), store().wizard().isBusy};
     }
 
     // The user confirmed writing the session's chosen image to the session's calculator.
@@ -271,6 +272,9 @@ const std::vector<Action> actions{
          w.h.platform.dialogs->openAnswers.push_back(w.files[file]);
          w.store().chooseFirmware();
          w.noteChoice();
+         if (w.quiet) {
+             w.quiet->error = w.store().lastError(); // the verdict on the file chosen
+         }
      }},
     {"skip backup", true, 1,
      [](World& w) {
@@ -333,7 +337,10 @@ const std::vector<Action> actions{
     {"plug in", false, 1, [](World& w) { return w.bench->listing->listPorts().empty() ? 8 : 0; },
      [](World& w, int) { w.bench->listing->set({SerialPort{benchPort}}); }},
     {"silence open connections", false, 1,
-     [](World& w) { return w.store().client() && !w.store().wizard().isBusy ? 6 : 1; },
+     [](World& w) {
+         const bool idle = w.store().client() && !w.store().wizard().isBusy;
+         return idle || w.h.platform.background->heldCount() > 0 ? 6 : 1;
+     },
      [](World& w, int) { w.bench->silenceOpenConnections(); }},
     {"monitor silent", false, 1, [](World& w) { return w.bench->allSilent ? 0 : 1; },
      [](World& w, int) { w.bench->allSilent = true; }},
@@ -440,6 +447,7 @@ std::optional<std::string> brokenPromise(World& w, bool byUser,
             return !after || after == before;
         };
         if (!keptOrCleared(w.quiet->success, now.success) ||
+            !(keptOrCleared(w.quiet->error, now.error) || isUnsupportedChipMessage(now.error)) ||
             !keptOrCleared(w.quiet->progress, now.progress) ||
             !keptOrCleared(w.quiet->page, now.page) || (now.busy && !w.quiet->busy)) {
             return std::string("work of an ended session showed its results in the next one");
