@@ -33,7 +33,17 @@ template <typename Step> auto relabellingTimeout(const std::string& activity, St
 FlashCalw::FlashCalw(SambaClient& samba, double commandSettleSeconds)
     : samba_(samba), commandSettleSeconds_(commandSettleSeconds) {}
 
+void FlashCalw::setFastTransfer(bool fast, TransferPace::FallbackHandler onFallback) {
+    fastTransfer_ = fast;
+    onPaceFallback_ = std::move(onFallback);
+}
+
 DeviceIdentity FlashCalw::identify() {
+    bool readAgain = false;
+    return identify(readAgain);
+}
+
+DeviceIdentity FlashCalw::identify(bool& readAgain) {
     const auto readRegisters = [this] {
         const std::uint32_t cpu = samba_.readWord(cpuid, kIdentifyTimeout);
         const std::uint32_t cidr = samba_.readWord(chipidCIDR, kIdentifyTimeout);
@@ -45,6 +55,7 @@ DeviceIdentity FlashCalw::identify() {
         // Every chip we know is a Cortex-M4, so another CPUID is more likely a read garbled by
         // stray bytes than another chip: read once more on a quiet line before reporting it.
         samba_.discardUntilQuiet();
+        readAgain = true;
         identity = readRegisters();
     }
     return identity;
@@ -78,13 +89,21 @@ void FlashCalw::writeApplication(ByteView data, const Progress& progress,
                                  const Progress& verifyProgress, const PageProgress& pageProgress,
                                  bool verify) {
     FirmwareImage::validate(data, true);
-    const DeviceIdentity identity =
-        relabellingTimeout("identifying the calculator", [&] { return identify(); });
+    TransferPace pace(commandSettleSeconds_,
+                      fastTransfer_ ? TransferPace::Mode::fast : TransferPace::Mode::standard,
+                      onPaceFallback_);
+    bool identityReadAgain = false;
+    const DeviceIdentity identity = relabellingTimeout("identifying the calculator",
+                                                       [&] { return identify(identityReadAgain); });
     if (!identity.isSupported15C()) {
         throw FlasherError::unsupportedDevice(identity.name, identity.cidr, identity.exid);
     }
+    if (identityReadAgain) {
+        // A garbled identification: the line does not keep up.
+        pace.fallBack();
+    }
 
-    SambaFlashApplet applet(samba_, commandSettleSeconds_);
+    SambaFlashApplet applet(samba_, std::move(pace));
     relabellingTimeout("uploading the flash applet", [&] { applet.upload(); });
     const SambaAppletInfo info =
         relabellingTimeout("starting the flash applet", [&] { return applet.initialize(0, 0, 0); });

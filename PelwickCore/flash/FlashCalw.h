@@ -65,13 +65,21 @@ public:
     double commandSettleSeconds() const { return commandSettleSeconds_; }
     void setCommandSettleSeconds(double seconds) { commandSettleSeconds_ = seconds; }
 
+    /// Writes at the fast pace (TransferPace) instead of the standard one of the settle time;
+    /// `onFallback` hears it if it falls back. Every write starts fast again.
+    void setFastTransfer(bool fast, TransferPace::FallbackHandler onFallback = {});
+
 private:
+    // Identifies the chip; `readAgain` tells whether the registers had to be read twice.
+    DeviceIdentity identify(bool& readAgain);
     void requireBufferInRam(const SambaAppletInfo& info);
     void unlockApplicationRegions(SambaFlashApplet& applet, const SambaAppletInfo& info);
     Bytes readRegion(const Progress& progress);
 
     SambaClient& samba_;
     double commandSettleSeconds_;
+    bool fastTransfer_ = false;
+    TransferPace::FallbackHandler onPaceFallback_;
 };
 
 } // namespace pelwick

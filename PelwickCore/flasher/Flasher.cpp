@@ -36,7 +36,7 @@ std::unique_ptr<ByteTransport> Flasher::openSerialLink(const SerialPort& port) {
 
 Flasher Flasher::realCable(std::filesystem::path deviceDirectory) {
     return Flasher{std::make_shared<DeviceSerialPortListing>(std::move(deviceDirectory)), true,
-                   &Flasher::openSerialLink, 0.01};
+                   &Flasher::openSerialLink, cableSettleSeconds};
 }
 
 Flasher Flasher::simulated(std::shared_ptr<SimulatedCalculatorTransport> simulator) {
@@ -97,7 +97,7 @@ ConnectedTarget Flasher::connect(const SerialPort& port, double timeout) const {
 ConnectedTarget Flasher::connectTo(const SerialPort& port, double timeout,
                                    bool rememberSilence) const {
     std::unique_ptr<ByteTransport> transport = openTransport(port);
-    auto client = std::make_shared<SambaClient>(std::move(transport));
+    auto client = std::make_shared<SambaClient>(std::move(transport), sleep);
     try {
         try {
             client->connect(timeout);
@@ -152,13 +152,15 @@ FlashPlan Flasher::planWrite(FirmwareImage image, std::uint32_t address) const {
 
 void Flasher::write(const FirmwareImage& image, std::uint32_t address,
                     std::shared_ptr<SambaClient> client, bool verify, const FlashProgress& progress,
-                    const FlashPageProgress& pageProgress) const {
+                    const FlashPageProgress& pageProgress,
+                    const TransferPace::FallbackHandler& onPaceFallback) const {
     const FlashPlan plan = planWrite(image, address);
     auto writeOn = [&](SambaClient& samba) {
-        FlashCalw(samba, flashCommandSettleSeconds)
-            .writeApplication(plan.image.data, forwarding(progress, FlashProgressPhase::writing),
-                              forwarding(progress, FlashProgressPhase::verifying), pageProgress,
-                              verify);
+        FlashCalw driver(samba, flashCommandSettleSeconds);
+        driver.setFastTransfer(fastTransfer, onPaceFallback);
+        driver.writeApplication(plan.image.data, forwarding(progress, FlashProgressPhase::writing),
+                                forwarding(progress, FlashProgressPhase::verifying), pageProgress,
+                                verify);
     };
     if (client) {
         writeOn(*client);

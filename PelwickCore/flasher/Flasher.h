@@ -6,6 +6,8 @@
 #include "flash/DeviceIdentity.h"
 #include "flash/FlashLayout.h"
 #include "samba/SambaClient.h"
+#include "samba/TransferPace.h"
+#include "util/Clock.h"
 
 #include <filesystem>
 #include <functional>
@@ -43,11 +45,19 @@ struct Flasher {
     /// The ports that did not answer as a monitor, left alone until they come back; shared by
     /// the copies of this Flasher. None: every candidate is tried on every connect.
     std::shared_ptr<UnansweredPorts> unansweredPorts = std::make_shared<UnansweredPorts>();
+    /// Writes leave out the settle pauses while the calculator keeps up, and fall back to them
+    /// when it does not (TransferPace).
+    bool fastTransfer = false;
+    /// How the clients this Flasher connects pause (a test or a simulation records instead).
+    SleepFunction sleep = sleepFor;
+
+    /// The settle time of a real cable.
+    static constexpr double cableSettleSeconds = 0.01;
 
     /// Opens a serial link at 115,200 baud on the port's path.
     static std::unique_ptr<ByteTransport> openSerialLink(const SerialPort& port);
 
-    /// The real cable: ports listed from `deviceDirectory`, serial links, 10 ms applet settle.
+    /// The real cable: ports listed from `deviceDirectory`, serial links, the cable's settle.
     static Flasher realCable(std::filesystem::path deviceDirectory = "/dev");
     /// DEMO: the simulated calculator's one port, which always opens `simulator`, no settle, and
     /// no memory of ports that did not answer.
@@ -75,10 +85,12 @@ struct Flasher {
 
     /// The operations below work on `client` when given one (and leave it open) or connect by
     /// themselves and close what they opened on every outcome. They write and compare exactly the
-    /// bytes of `image`, which the caller loaded once; the file is never read again here.
+    /// bytes of `image`, which the caller loaded once; the file is never read again here. A fast
+    /// write that falls back tells `onPaceFallback`, on the calling thread.
     void write(const FirmwareImage& image, std::uint32_t address,
                std::shared_ptr<SambaClient> client, bool verify, const FlashProgress& progress = {},
-               const FlashPageProgress& pageProgress = {}) const;
+               const FlashPageProgress& pageProgress = {},
+               const TransferPace::FallbackHandler& onPaceFallback = {}) const;
     void verify(const FirmwareImage& image, std::uint32_t address,
                 std::shared_ptr<SambaClient> client, const FlashProgress& progress = {}) const;
     Bytes readApplication(std::shared_ptr<SambaClient> client,

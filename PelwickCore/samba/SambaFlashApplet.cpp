@@ -4,8 +4,6 @@
 #include "samba/SambaAppletImage.h"
 #include "util/Format.h"
 
-#include <algorithm>
-
 namespace pelwick {
 
 namespace {
@@ -13,9 +11,6 @@ namespace {
 constexpr double kCommandTimeout = 12.0;
 constexpr double kResultReadTimeout = 3.0;
 constexpr double kPollReadTimeout = 1.0;
-// The pace of a run with a settle time: at least this long after "G", and this long between polls.
-constexpr double kMinimumSettleSeconds = 0.1;
-constexpr double kPollIntervalSeconds = 1.0;
 
 } // namespace
 
@@ -24,9 +19,31 @@ ByteView SambaFlashApplet::image() {
 }
 
 SambaFlashApplet::SambaFlashApplet(SambaClient& samba, double goDelay)
-    : samba_(samba), goDelay_(goDelay) {
-    if (goDelay > 0) {
-        samba_.setAfterSendDelay(0.02);
+    : SambaFlashApplet(samba, TransferPace(goDelay)) {}
+
+SambaFlashApplet::SambaFlashApplet(SambaClient& samba, TransferPace pace)
+    : samba_(samba), pace_(std::move(pace)) {
+    paceClientBlocks();
+}
+
+// The client pauses after each block as the pace says; a standard pace without pauses leaves the
+// client as it was.
+void SambaFlashApplet::paceClientBlocks() {
+    if (pace_.mode() == TransferPace::Mode::fast || pace_.pauseAfterBlock() > 0) {
+        samba_.setAfterSendDelay(pace_.pauseAfterBlock());
+    }
+}
+
+void SambaFlashApplet::fallBack() {
+    if (pace_.isFast()) {
+        pace_.fallBack();
+        paceClientBlocks();
+    }
+}
+
+void SambaFlashApplet::pause(double seconds) {
+    if (seconds > 0) {
+        samba_.sleeper()(seconds);
     }
 }
 
@@ -46,9 +63,7 @@ void SambaFlashApplet::upload() {
 void SambaFlashApplet::run(SambaAppletCommand command, double timeout) {
     const auto raw = static_cast<std::uint32_t>(command);
     samba_.go(goAddress);
-    if (goDelay_ > 0) {
-        samba_.sleeper()(std::max(goDelay_, kMinimumSettleSeconds));
-    }
+    pause(pace_.settleAfterStart());
     const auto deadline = deadlineAfter(timeout);
     const int budget = command == SambaAppletCommand::erasePage ? 25 : 10;
     for (int attempt = 1;; ++attempt) {
@@ -56,12 +71,17 @@ void SambaFlashApplet::run(SambaAppletCommand command, double timeout) {
             break;
         }
         try {
-            if ((readMailbox(0x00, kPollReadTimeout) ^ raw) == 0xFFFFFFFF) {
+            const std::uint32_t word = readMailbox(0x00, kPollReadTimeout);
+            if ((word ^ raw) == 0xFFFFFFFF) {
                 const std::uint32_t status = readMailbox(0x04, kResultReadTimeout);
                 if (status == 0) {
                     return;
                 }
                 throw FlasherError::appletFailed(status);
+            }
+            // Neither the command nor its completion: a garbled reply.
+            if (word != raw) {
+                fallBack();
             }
         } catch (const FlasherError& error) {
             // While the applet works the monitor may not answer; that is "not finished yet". Its
@@ -70,13 +90,18 @@ void SambaFlashApplet::run(SambaAppletCommand command, double timeout) {
             if (error.kind() != FlasherError::Case::sambaTimeout) {
                 throw;
             }
-        }
-        if (goDelay_ > 0 && attempt < budget) {
-            samba_.sleeper()(kPollIntervalSeconds);
+            fallBack();
         }
         if (attempt >= budget) {
-            break;
+            if (!pace_.isFast()) {
+                break;
+            }
+            // Polls back to back can use up the budget long before the applet is done; the
+            // standard pace gives it its own polls, a second apart.
+            fallBack();
+            attempt = 0;
         }
+        pause(pace_.pauseBetweenPolls());
     }
     throw FlasherError::timedOutWhile("waiting for the SAM-BA flash applet (command 0x" +
                                       lowerHex(raw) + ")");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "samba/SambaClient.h"
+#include "samba/TransferPace.h"
 #include "util/Bytes.h"
 
 #include <cstdint>
@@ -43,8 +44,12 @@ public:
     /// The applet code as uploaded (2,652 bytes).
     static ByteView image();
 
-    /// A positive `goDelay` also makes the client pause 20 ms after every block it sends.
+    /// The standard pace of `goDelay`: a positive one also makes the client pause 20 ms after
+    /// every block it sends.
     SambaFlashApplet(SambaClient& samba, double goDelay);
+    /// Paced by `pace`. A fast one sets the client's pause after blocks itself (none until it
+    /// falls back), and falls back at a poll that times out or reads a garbled word.
+    SambaFlashApplet(SambaClient& samba, TransferPace pace);
 
     /// Puts the image into RAM at 0x20002000.
     void upload();
@@ -56,19 +61,24 @@ public:
     std::uint32_t write(std::uint32_t flashOffset, ByteView data);
     /// Clears the lock bit of one lock region.
     void unlockRegion(std::uint32_t region);
-    /// Starts the applet and polls the mailbox until the command is complemented.
+    /// Starts the applet and polls the mailbox until the command is complemented. A fast pace
+    /// that has used up the polls without an answer falls back and polls on at the standard pace.
     void run(SambaAppletCommand command, double timeout);
 
     const std::optional<SambaAppletInfo>& info() const { return info_; }
-    double goDelay() const { return goDelay_; }
-    void setGoDelay(double seconds) { goDelay_ = seconds; }
+    double goDelay() const { return pace_.settleSeconds(); }
+    void setGoDelay(double seconds) { pace_.setSettleSeconds(seconds); }
+    const TransferPace& pace() const { return pace_; }
 
 private:
     void writeMailbox(std::uint32_t offset, std::uint32_t value);
     std::uint32_t readMailbox(std::uint32_t offset, double timeout);
+    void pause(double seconds);
+    void paceClientBlocks();
+    void fallBack();
 
     SambaClient& samba_;
-    double goDelay_;
+    TransferPace pace_;
     std::optional<SambaAppletInfo> info_;
 };
 

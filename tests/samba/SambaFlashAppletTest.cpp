@@ -314,6 +314,62 @@ TEST(SambaFlashApplet, APollAnsweredLateShiftsNeitherTheNextPollNorTheStatus) {
     }
 }
 
+TEST(SambaFlashApplet, AFastPaceFallsBackOnceWhenTheCalculatorDoesNotKeepUp) {
+    struct Case {
+        const char* what;
+        int pollsUntilDone;
+        bool silentWhileBusy;
+        bool garbledFirstPoll;
+        int polls;
+        std::vector<double> unlockSleeps;
+        bool fallsBack;
+    };
+    for (const Case& c : {
+             Case{"keeps up, polls back to back", 3, false, false, 3, {}, false},
+             Case{"a poll times out", 3, true, false, 3, {1.0, 1.0}, true},
+             Case{"a poll reads a garbled word", 1, false, true, 2, {1.0}, true},
+             Case{"the polls are used up", 12, false, false, 12, {1.0, 1.0}, true},
+         }) {
+        auto scripted = std::make_shared<ScriptedTransport>();
+        MailboxMonitor monitor;
+        monitor.pollsUntilDone = c.pollsUntilDone;
+        monitor.silentWhileBusy = c.silentWhileBusy;
+        scripted->responder = [&](const Bytes& written) { return monitor.respond(written); };
+        auto line =
+            std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(scripted));
+        if (c.garbledFirstPoll) {
+            line->injectWhen(FaultInjectingTransport::nthCommandStartingWith("w20002040"),
+                             Fault::wrongReplyByte);
+        }
+        std::vector<double> sleeps;
+        SambaClient client(std::make_unique<SharedTransport>(line),
+                           [&](double seconds) { sleeps.push_back(seconds); });
+        client.setAfterSendDelay(0.7);
+        std::vector<std::string> notices;
+        SambaFlashApplet applet(
+            client, TransferPace(0.01, TransferPace::Mode::fast,
+                                 [&](const std::string& notice) { notices.push_back(notice); }));
+        EXPECT_DOUBLE_EQ(client.afterSendDelay(), 0.0) << c.what;
+
+        EXPECT_NO_THROW(applet.unlockRegion(2)) << c.what;
+        // Only the polls the applet needed were sent: a fallback repeats nothing.
+        const auto commands = line->commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "w20002040,4#"), c.polls) << c.what;
+        EXPECT_EQ(sleeps, c.unlockSleeps) << c.what;
+        const std::vector<std::string> notice{TransferPace::fallbackNotice};
+        EXPECT_EQ(notices, c.fallsBack ? notice : std::vector<std::string>{}) << c.what;
+
+        // What follows keeps the pace: none, or the standard pauses after a block and a start.
+        sleeps.clear();
+        monitor.pollsUntilDone = 1;
+        applet.upload();
+        applet.unlockRegion(3);
+        const std::vector<double> standard{0.02, 0.1};
+        EXPECT_EQ(sleeps, c.fallsBack ? standard : std::vector<double>{}) << c.what;
+        EXPECT_EQ(notices.size(), c.fallsBack ? 1u : 0u) << c.what;
+    }
+}
+
 TEST(SambaFlashApplet, AFailedStatusOrALostCableEndsTheRunAtOnce) {
     AppletHarness h;
     SambaFlashApplet applet = h.initializedApplet();
