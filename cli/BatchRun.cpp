@@ -96,7 +96,8 @@ std::unique_ptr<DeviceSession> BatchRun::openSession(const SerialPort& port) con
     return std::make_unique<DeviceSession>(onePort);
 }
 
-BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port) const {
+BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
+                                    const TransferPace::FallbackHandler& onPaceFallback) const {
     BatchUnitReport report;
     report.number = number;
     report.port = port.path;
@@ -115,7 +116,8 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port) const {
                 flasher.readApplication(target.client));
             report.backupFile = file.filename().string();
         }
-        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true);
+        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true, {},
+                      {}, onPaceFallback);
         session->close();
         report.succeeded = true;
         report.result = "Flashed and verified.";
@@ -134,7 +136,11 @@ void BatchRun::startUnit(int number, const SerialPort& port) {
          << std::flush;
     try {
         unit.worker = std::thread([this, &unit, number, port] {
-            BatchUnitReport report = flashUnit(number, port);
+            BatchUnitReport report =
+                flashUnit(number, port, [this, number](const std::string& line) {
+                    const std::lock_guard lock(mutex_);
+                    err_ << '#' << number << "  " << line << '\n' << std::flush;
+                });
             const std::lock_guard lock(mutex_);
             out_ << report.line() << '\n' << std::flush;
             reports_.push_back(std::move(report));

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "device/SerialPort.h"
 #include "flash/FlashLayout.h"
+#include "samba/TransferPace.h"
 
 #include <condition_variable>
 #include <filesystem>
@@ -69,7 +70,8 @@ private:
 
     std::vector<SerialPort> attachedPorts() const;
     std::unique_ptr<DeviceSession> openSession(const SerialPort& port) const;
-    BatchUnitReport flashUnit(int number, const SerialPort& port) const;
+    BatchUnitReport flashUnit(int number, const SerialPort& port,
+                              const TransferPace::FallbackHandler& onPaceFallback) const;
     void startUnit(int number, const SerialPort& port);
     // Joins the units that are done; the lock is held.
     void reapFinished();

@@ -82,6 +82,10 @@ void CommandLine::declare(CLI::App& app) {
                    "with --demo)")
         ->type_name("SECONDS")
         ->check(secondsBetween(0, true, 10, "Give the pause in seconds as a number from 0 to 10"));
+    app.add_flag("--fast", global.fast,
+                 "Flash without the settle pauses while the calculator keeps up; at the first "
+                 "poll that times out or reply that comes garbled, go on at the standard pace "
+                 "(and say so)");
 
     app.add_subcommand("ports", "List serial ports and which of them look like the cable");
     app.add_subcommand("info", "Identify the calculator's chip and monitor");
@@ -155,7 +159,12 @@ void CommandLine::declare(CLI::App& app) {
 
     auto* demoCommand = app.add_subcommand(
         "demo", "Walk through identify, back up, flash and verify on a simulated calculator");
-    demoCommand->add_flag("--fast", demo.fast, "Skip the simulated transfer time");
+    demoCommand->add_option("--delay", demo.delay, "Simulated transfer time per 512 bytes")
+        ->type_name("SECONDS")
+        ->check(secondsBetween(0, true, 1,
+                               "Give the transfer time in seconds as a number from 0 "
+                               "to 1"))
+        ->capture_default_str();
     demoCommand
         ->add_option("--folder", demo.folder,
                      "Where the backup and the sample image go (default: a new temporary folder)")

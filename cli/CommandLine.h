@@ -17,6 +17,8 @@ struct GlobalOptions {
     bool demo = false;
     double timeout = 3.0;
     std::optional<double> settle;
+    /// Flash without the settle pauses while the calculator keeps up (TransferPace).
+    bool fast = false;
 };
 
 struct BackupOptions {
@@ -57,7 +59,8 @@ struct BatchOptions {
 };
 
 struct DemoOptions {
-    bool fast = false;
+    /// The simulated transfer time per 512 bytes.
+    double delay = 0.01;
     std::optional<std::string> folder;
 };
 

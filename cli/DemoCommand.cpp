@@ -17,8 +17,6 @@ namespace pelwick {
 
 namespace {
 
-constexpr double demoOperationDelay = 0.01;
-
 /// A full-size image that is plainly not firmware: a text header, then a byte pattern that never
 /// ends in zeros, so its checksum covers the whole image.
 Bytes demoImage() {
@@ -50,9 +48,11 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     CommandInterrupts interrupts(console);
     interrupts.endAtOnce("Interrupted. The demo touched no real calculator.");
     std::ostream& out = console.out;
-    const auto simulator = std::make_shared<SimulatedCalculatorTransport>(
-        options.fast ? 0.0 : demoOperationDelay, true);
-    DeviceSession session(simulator, global);
+    const auto simulator = std::make_shared<SimulatedCalculatorTransport>(options.delay, true);
+    // The demo paces its writes as on a cable, so that --fast shows what it saves.
+    GlobalOptions paced = global;
+    paced.settle = global.settle.value_or(Flasher::cableSettleSeconds);
+    DeviceSession session(simulator, paced);
     auto step = [&](const char* title) { out << '\n' << title << '\n' << std::flush; };
 
     out << "Pelwick demo: a simulated calculator inside this program stands in for the cable and "
@@ -101,7 +101,7 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     {
         ProgressDisplay display(console.err, console.errorIsTerminal);
         session.flasher().write(loaded, FlashLayout::applicationStart, target.client, true,
-                                display.progress(), display.pageProgress());
+                                display.progress(), display.pageProgress(), display.paceFallback());
     }
     const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
     out << formatString("   Flashed and verified. (%.1f s)\n", seconds);

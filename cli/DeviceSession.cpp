@@ -30,6 +30,7 @@ DeviceSession::DeviceSession(const GlobalOptions& options)
     if (options.settle) {
         flasher_.flashCommandSettleSeconds = *options.settle;
     }
+    flasher_.fastTransfer = options.fast;
 }
 
 DeviceSession::DeviceSession(std::shared_ptr<SimulatedCalculatorTransport> simulator,
@@ -38,6 +39,7 @@ DeviceSession::DeviceSession(std::shared_ptr<SimulatedCalculatorTransport> simul
     if (options.settle) {
         flasher_.flashCommandSettleSeconds = *options.settle;
     }
+    flasher_.fastTransfer = options.fast;
 }
 
 DeviceSession::~DeviceSession() {

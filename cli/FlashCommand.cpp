@@ -154,7 +154,7 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
             showProgress(fraction, phase);
         };
         session.flasher().write(image, FlashLayout::applicationStart, target.client, true, progress,
-                                display.pageProgress());
+                                display.pageProgress(), display.paceFallback());
     }
     // Only the report is left; an interrupt now changes nothing.
     interrupts.finishFirst();

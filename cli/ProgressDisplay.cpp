@@ -74,6 +74,14 @@ void ProgressDisplay::page(const FlashPageWrite& page) {
     pageText_ = formatString("page %d of %d", page.pageIndex + 1, page.pageCount);
 }
 
+void ProgressDisplay::note(const std::string& line) {
+    finish();
+    out_ << line << '\n' << std::flush;
+    if (interactive_ && phase_) {
+        draw();
+    }
+}
+
 void ProgressDisplay::finish() {
     if (lineOpen_) {
         out_ << '\n' << std::flush;
@@ -88,6 +96,10 @@ FlashProgress ProgressDisplay::progress() {
 
 FlashPageProgress ProgressDisplay::pageProgress() {
     return [this](const FlashPageWrite& written) { page(written); };
+}
+
+TransferPace::FallbackHandler ProgressDisplay::paceFallback() {
+    return [this](const std::string& notice) { note(notice); };
 }
 
 void ProgressDisplay::draw() {

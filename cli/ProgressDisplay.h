@@ -32,12 +32,16 @@ public:
     void update(double fraction, FlashProgressPhase phase);
     /// Remembers the page being written; shown with the next progress value.
     void page(const FlashPageWrite& page);
+    /// Shows `line` on a line of its own; a bar in progress goes on below it.
+    void note(const std::string& line);
     /// Ends an open bar's line.
     void finish();
 
     /// Callbacks for the Flasher operations, bound to this display.
     FlashProgress progress();
     FlashPageProgress pageProgress();
+    /// Notes what a write says when it falls back to the standard pace.
+    TransferPace::FallbackHandler paceFallback();
 
 private:
     void draw();

@@ -56,9 +56,17 @@ void SimulatedCalculatorTransport::jump(std::uint32_t address) {
     runOfficialApplet(address);
 }
 
+void SimulatedCalculatorTransport::delayAppletRun(int run, double seconds) {
+    slowRun_ = appletRuns_ + run;
+    slowRunSeconds_ = seconds;
+}
+
 void SimulatedCalculatorTransport::runOfficialApplet(std::uint32_t goAddress) {
     if (goAddress != SambaFlashApplet::goAddress) {
         return;
+    }
+    if (++appletRuns_ == slowRun_) {
+        pause(slowRunSeconds_);
     }
     const std::uint32_t command = loadWord(kMailbox);
     std::uint32_t status = 0;
@@ -83,6 +91,7 @@ void SimulatedCalculatorTransport::runOfficialApplet(std::uint32_t goAddress) {
                 storeByte(offset + i, loadByte(buffer + i));
             }
             storeWord(kMailbox + 0x08, count);
+            pause(appletPageDelay_ * ((count + kPageSize - 1) / kPageSize));
         } else {
             storeWord(kMailbox + 0x08, 0);
             status = 2;

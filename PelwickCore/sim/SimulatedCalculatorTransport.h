@@ -19,6 +19,14 @@ public:
     SimulatedCalculatorTransport(double operationDelay, bool preloadApplication,
                                  SleepFunction sleep = sleepFor);
 
+    /// Time the applet takes for each page a WRITE programs; the monitor answers nothing
+    /// meanwhile. None by default: DEMO's time goes into the transfers.
+    double appletPageDelay() const { return appletPageDelay_; }
+    void setAppletPageDelay(double seconds) { appletPageDelay_ = seconds; }
+    /// Makes the `run`-th start of the applet from now (1-based) take `seconds` longer: a
+    /// calculator that, over a real line, answers the poll after it late.
+    void delayAppletRun(int run, double seconds);
+
     /// The whole simulated address space; an address without an entry reads as 0xFF.
     std::unordered_map<std::uint32_t, std::uint8_t>& memory() { return memory_; }
     const std::unordered_map<std::uint32_t, std::uint8_t>& memory() const { return memory_; }
@@ -34,6 +42,10 @@ private:
     void applyFlashCommand(std::uint32_t command);
 
     std::unordered_map<std::uint32_t, std::uint8_t> memory_;
+    double appletPageDelay_ = 0;
+    int appletRuns_ = 0;
+    int slowRun_ = 0;
+    double slowRunSeconds_ = 0;
 };
 
 /// Lists the simulated calculator's one port.

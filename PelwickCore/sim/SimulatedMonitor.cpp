@@ -112,6 +112,12 @@ void SimulatedMonitor::monitorStoreWord(std::uint32_t address, std::uint32_t val
     storeWord(address, value);
 }
 
+void SimulatedMonitor::pause(double seconds) {
+    if (seconds > 0) {
+        sleep_(seconds);
+    }
+}
+
 void SimulatedMonitor::appendWordBytes(std::uint32_t word) {
     for (int i = 0; i < 4; ++i) {
         outbound_.push_back(static_cast<std::uint8_t>(word >> (8 * i)));

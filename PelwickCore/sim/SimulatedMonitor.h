@@ -43,6 +43,8 @@ public:
     void setClosed(bool closed) { closed_ = closed; }
 
 protected:
+    /// Sleeps as the monitor does (nothing for zero or less).
+    void pause(double seconds);
     /// One byte of the address space (0xFF for bytes never written).
     virtual std::uint8_t loadByte(std::uint32_t address) const = 0;
     virtual void storeByte(std::uint32_t address, std::uint8_t value) = 0;

@@ -100,6 +100,12 @@ void BatchCalculator::pullCableAtAppletRun(int appletRun) {
     spy_->pullCableAt = appletRun;
 }
 
+void BatchCalculator::delayAppletRun(int appletRun, double seconds) {
+    // The server's next write takes the lock first, so the chip is set before it is served.
+    const std::lock_guard lock(spy_->mutex_);
+    chip_->delayAppletRun(appletRun, seconds);
+}
+
 void BatchCalculator::unplug() {
     std::filesystem::remove(link_);
 }

@@ -27,6 +27,8 @@ public:
 
     /// Hangs the terminal up just before the `appletRun`-th applet command reaches the chip.
     void pullCableAtAppletRun(int appletRun);
+    /// Makes the `appletRun`-th applet command take `seconds`: the poll after it is answered late.
+    void delayAppletRun(int appletRun, double seconds);
 
     /// Takes the port out of the device folder, and puts it back: a calculator unplugged, and one
     /// plugged in.

@@ -1,6 +1,7 @@
 #include "BatchCalculator.h"
 #include "CliProcess.h"
 
+#include "samba/TransferPace.h"
 #include "support/TempDir.h"
 #include "util/FileIO.h"
 
@@ -226,6 +227,32 @@ TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
     const CliRun ended = idle.wait();
     EXPECT_EQ(ended.status, 0);
     EXPECT_TRUE(contains(ended.out, "Batch finished: 0 done, 0 failed, total time ")) << ended.out;
+}
+
+// A calculator that answers the poll of its last page late: a fast flash, and a fast batch, go
+// on at the standard pace, say so once, and flash and verify all the same.
+TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
+    BatchSetup bench(1);
+    const int lastPage = 1 + 14 + 224; // the applet's INIT, unlocks and pages
+    const std::string notice = TransferPace::fallbackNotice;
+    BatchCalculator& calculator = *bench.calculators[0];
+
+    calculator.delayAppletRun(lastPage, 1.5);
+    const CliRun flash = runCli({"--device-dir", bench.devices.string(), "--fast", "flash",
+                                 bench.imageFile.string(), "--yes", "--no-backup"});
+    EXPECT_EQ(flash.status, 0) << flash.err;
+    EXPECT_EQ(flash.err,
+              "Reading firmware…\nWriting firmware…\n" + notice + "\nVerifying firmware…\n");
+
+    calculator.delayAppletRun(lastPage, 1.5);
+    const CliRun batch = runCli({"--device-dir", bench.devices.string(), "--fast", "batch",
+                                 bench.imageFile.string(), "--count", "1"});
+    bench.stopAll();
+    EXPECT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(unitLines(batch.out).at(1).result, "Flashed and verified.") << batch.out;
+    EXPECT_TRUE(contains(batch.err, "\n#1  " + notice + "\n")) << batch.err;
+    EXPECT_EQ(calculator.application(), bench.image);
+    EXPECT_EQ(calculator.bootloader(), calculator.originalBootloader());
 }
 
 TEST(CliBatch, WatchesOnlyANamedPortOrTheDemoCalculator) {

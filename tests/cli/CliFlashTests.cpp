@@ -233,7 +233,8 @@ TEST(CliVerify, ComparesTheCalculatorWithAFile) {
 
 TEST(CliDemo, RunsTheWholeFlowAndEndsWithTheChecksumToExpect) {
     TempDir folder;
-    const CliRun run = runCli({"demo", "--fast", "--folder", folder.path().string()});
+    const CliRun run =
+        runCli({"demo", "--delay", "0", "--fast", "--folder", folder.path().string()});
     ASSERT_EQ(run.status, 0) << run.err;
 
     const auto image = folder / "pelwick-demo-image.bin";

@@ -75,5 +75,16 @@ TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
     EXPECT_FALSE(out.str().ends_with("\n\n"));
 }
 
+TEST(ProgressDisplay, ANoteGetsALineOfItsOwnAndTheBarGoesOnBelowIt) {
+    std::ostringstream out;
+    FakeClock clock;
+    ProgressDisplay display(out, true, clock.function());
+    display.page(pageNumber(111));
+    display.update(112 / 224.0, FlashProgressPhase::writing);
+    const std::string bar = "\rWriting   [###############---------------]  50%  page 112 of 224";
+    display.note("Going on at the standard pace.");
+    EXPECT_EQ(out.str(), bar + "\nGoing on at the standard pace.\n" + bar);
+}
+
 } // namespace
 } // namespace pelwick

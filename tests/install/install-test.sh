@@ -17,6 +17,6 @@ for file in "${files[@]}"; do
     [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 grep -q 'ATTRS{idVendor}=="03eb", ATTRS{idProduct}=="6124"' "$prefix/lib/udev/rules.d/60-pelwick.rules"
-output=$(cd "$prefix" && env -u PELWICK_BUNDLE_DIR "$prefix/bin/pelwick-cli" --demo demo --fast --folder "$prefix/demo")
+output=$(cd "$prefix" && env -u PELWICK_BUNDLE_DIR "$prefix/bin/pelwick-cli" --demo demo --delay 0 --fast --folder "$prefix/demo")
 echo "$output" | tail -n 1 | grep -Eq '^ChE - - [0-9A-F]{4}h$' || { echo "$output" >&2; exit 1; }
 echo "installed pelwick-cli ran the demo: $(echo "$output" | tail -n 1)"
