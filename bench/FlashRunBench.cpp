@@ -1,17 +1,22 @@
-// A whole backup + flash + verify of the application region, timed three ways:
-//  - BM_FullRunPseudoTerminal: the real engine (Flasher, FlashCalw, the applet driver, SambaClient,
-//    POSIXSerialLink) over a pseudo-terminal served by a simulated calculator without delay;
-//  - BM_BareReplayPseudoTerminal: a plain blocking client that sends the same command stream and
-//    payloads (recorded from the engine's first run) and reads the same replies over the same
-//    kind of link — the floor that the engine's own overhead is measured against;
-//  - BM_FullRunInProcess: the engine against the simulated calculator in-process, as DEMO mode
-//    runs it, with zero delay.
-// The bare client keeps the pauses the protocol prescribes, because any client talking to a
-// monitor must make them: it waits 50 ms after opening the line, as the serial link does, and
-// waits out each recorded quiet discard (50 ms before the applet upload). At the end the
-// engine/bare ratio is printed (of the medians and of the fastest repetitions); it should stay at
-// or below 1.5. It is also printed with those pauses taken out of both sides, which is the
-// engine's own overhead against the bytes alone.
+// A whole backup + flash + verify of the application region over a pseudo-terminal, against a
+// simulated calculator whose applet takes 0 or 3 ms to program a page (the argument, in
+// microseconds), timed four ways:
+//  - BM_StandardPace: the real engine (Flasher, FlashCalw, the applet driver, SambaClient,
+//    POSIXSerialLink) at a cable's standard pace: 0.1 s after each start of the applet, 20 ms
+//    after each block sent, polls a second apart;
+//  - BM_Fast: the engine in fast mode, the calculator keeping up;
+//  - BM_FastOneFallback: fast mode against a calculator whose applet takes 1.5 s for page 112, so
+//    that the poll after it times out and the rest of the write goes at the standard pace;
+//  - BM_BareReplay: a plain blocking client that sends the command stream and payloads of the
+//    fast engine (recorded from a first run) and reads the same replies over the same kind of
+//    link — the floor that the engine's own overhead is measured against;
+// and BM_FullRunInProcess: the engine against the simulated calculator in-process, as DEMO mode
+// runs it, without delays or pauses.
+// The bare client keeps the pauses every client must make: it waits 50 ms after opening the line,
+// as the serial link does, and waits out each recorded quiet discard (50 ms before the applet
+// upload). At the end the fast/bare ratio is printed for each page time (of the medians and of the
+// fastest repetitions; it should stay at or below 1.5), also with those pauses taken out of both
+// sides, and how much longer the standard pace and one fallback take than fast mode.
 
 #include "flasher/Flasher.h"
 #include "sim/PseudoTerminalServer.h"
@@ -36,8 +41,13 @@
 namespace pelwick {
 namespace {
 
-// Filled in by the bare replay: the prescribed pauses of the recorded run, in milliseconds.
-double prescribedPauseMs = 0;
+// Filled in by the bare replay: the prescribed pauses of the recorded run, in milliseconds, by the
+// page time's argument.
+std::map<std::string, double> prescribedPauseMs;
+
+// The applet run of page 112: after INIT and the 14 unlocks.
+constexpr int kSlowAppletRun = 1 + 14 + 112;
+constexpr double kSlowAppletSeconds = 1.5;
 
 using testing::RecordedChunk;
 using testing::RecordingTransport;
@@ -58,6 +68,7 @@ void backupFlashVerify(const Flasher& flasher, const FirmwareImage& firmware,
 }
 
 // A simulated calculator served on a pseudo-terminal, listed in a folder of its own as ttyACM0.
+// Its applet takes `pageSeconds` per page, and its `slowRun`-th run (if any) 1.5 s longer.
 struct ServedCalculator {
     testing::TempDir devices;
     std::shared_ptr<SimulatedCalculatorTransport> calculator =
@@ -65,15 +76,19 @@ struct ServedCalculator {
     PseudoTerminalServer server{calculator};
     std::filesystem::path link = devices / "ttyACM0";
 
-    ServedCalculator() {
+    explicit ServedCalculator(double pageSeconds, int slowRun = 0) {
+        calculator->setAppletPageDelay(pageSeconds);
+        if (slowRun > 0) {
+            calculator->delayAppletRun(slowRun, kSlowAppletSeconds);
+        }
         std::filesystem::create_symlink(server.slavePath(), link);
         server.start();
     }
     ~ServedCalculator() { server.stop(); }
 
-    Flasher cableFlasher() const {
+    Flasher cableFlasher(bool fast) const {
         Flasher flasher = Flasher::realCable(devices.path());
-        flasher.flashCommandSettleSeconds = 0;
+        flasher.fastTransfer = fast;
         return flasher;
     }
 };
@@ -85,9 +100,13 @@ struct Firmware {
     std::filesystem::path backup = dir / "backup.bin";
 };
 
+double pageSecondsOf(const benchmark::State& state) {
+    return static_cast<double>(state.range(0)) / 1e6;
+}
+
 // One engine run with every byte recorded.
 std::vector<RecordedChunk> recordEngineRun(ServedCalculator& served, const Firmware& firmware) {
-    Flasher flasher = served.cableFlasher();
+    Flasher flasher = served.cableFlasher(true);
     auto recorders = std::make_shared<std::vector<RecordingTransport*>>();
     auto open = flasher.openTransport;
     flasher.openTransport = [open, recorders](const SerialPort& port) {
@@ -159,24 +178,42 @@ void bareReplay(const std::string& path, const std::vector<RecordedChunk>& strea
     ::close(fd);
 }
 
-void BM_FullRunPseudoTerminal(benchmark::State& state) {
-    ServedCalculator served;
+// The engine at a pace, on a fresh calculator each time (a slow run counts from its start).
+void engineRuns(benchmark::State& state, bool fast, int slowRun) {
     Firmware firmware;
-    const Flasher flasher = served.cableFlasher();
     for (auto _ : state) {
+        state.PauseTiming();
+        auto served = std::make_unique<ServedCalculator>(pageSecondsOf(state), slowRun);
+        const Flasher flasher = served->cableFlasher(fast);
+        state.ResumeTiming();
         backupFlashVerify(flasher, firmware.image, firmware.backup);
+        state.PauseTiming();
+        served.reset();
+        state.ResumeTiming();
     }
 }
 
-void BM_BareReplayPseudoTerminal(benchmark::State& state) {
-    ServedCalculator served;
+void BM_StandardPace(benchmark::State& state) {
+    engineRuns(state, false, 0);
+}
+
+void BM_Fast(benchmark::State& state) {
+    engineRuns(state, true, 0);
+}
+
+void BM_FastOneFallback(benchmark::State& state) {
+    engineRuns(state, true, kSlowAppletRun);
+}
+
+void BM_BareReplay(benchmark::State& state) {
+    ServedCalculator served(pageSecondsOf(state));
     Firmware firmware;
     const std::vector<RecordedChunk> stream = recordEngineRun(served, firmware);
     std::size_t sent = 0, received = 0;
     for (const auto& chunk : stream) {
         (chunk.direction == RecordedChunk::Direction::sent ? sent : received) += chunk.bytes.size();
     }
-    prescribedPauseMs = prescribedPauseSeconds(stream) * 1000;
+    prescribedPauseMs[std::to_string(state.range(0))] = prescribedPauseSeconds(stream) * 1000;
     for (auto _ : state) {
         bareReplay(served.link.string(), stream);
     }
@@ -194,11 +231,28 @@ void BM_FullRunInProcess(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_FullRunPseudoTerminal)
+// The page times: none, and the 3 ms a real page takes to erase and write.
+void pageTimes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Arg(0)->Arg(3000)->ArgName("page_us");
+}
+
+BENCHMARK(BM_StandardPace)
+    ->Apply(pageTimes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_BareReplayPseudoTerminal)
+BENCHMARK(BM_Fast)
+    ->Apply(pageTimes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_FastOneFallback)
+    ->Apply(pageTimes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_BareReplay)
+    ->Apply(pageTimes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->ComputeStatistics("min", fastest);
@@ -207,18 +261,31 @@ BENCHMARK(BM_FullRunInProcess)
     ->UseRealTime()
     ->ComputeStatistics("min", fastest);
 
-void printRatio(const char* label, const std::map<std::string, double>& times) {
-    const auto engine = times.find("BM_FullRunPseudoTerminal");
-    const auto bare = times.find("BM_BareReplayPseudoTerminal");
-    if (engine == times.end() || bare == times.end()) {
-        return;
+void printSummary(const char* label, const std::map<std::string, double>& times) {
+    for (const std::string page : {"0", "3000"}) {
+        const auto time = [&](const std::string& name) -> std::optional<double> {
+            const auto found = times.find(name + "/page_us:" + page);
+            return found == times.end() ? std::nullopt : std::optional(found->second);
+        };
+        const auto fast = time("BM_Fast");
+        const auto bare = time("BM_BareReplay");
+        std::cout << label << ", " << page << " us per page:";
+        if (fast && bare) {
+            const double ratio = *fast / *bare;
+            const double pauses = prescribedPauseMs[page];
+            std::cout << " fast " << *fast << " ms, bare replay " << *bare << " ms, ratio " << ratio
+                      << (ratio <= 1.5 ? " (within 1.5)" : " (ABOVE 1.5)") << ", without the "
+                      << pauses << " ms of prescribed pauses on both sides "
+                      << (*fast - pauses) / (*bare - pauses) << ";";
+        }
+        for (const char* name : {"BM_StandardPace", "BM_FastOneFallback"}) {
+            if (const auto other = time(name); other && fast) {
+                std::cout << " " << name + 3 << " " << *other << " ms (" << *other / *fast
+                          << " x fast);";
+            }
+        }
+        std::cout << "\n";
     }
-    const double ratio = engine->second / bare->second;
-    const double pauses = prescribedPauseMs;
-    std::cout << label << ": engine " << engine->second << " ms, bare replay " << bare->second
-              << " ms, ratio " << ratio << (ratio <= 1.5 ? " (within 1.5)" : " (ABOVE 1.5)")
-              << "; without the " << pauses << " ms of prescribed pauses on both sides "
-              << (engine->second - pauses) / (bare->second - pauses) << "\n";
 }
 
 } // namespace
@@ -227,6 +294,9 @@ void printRatio(const char* label, const std::map<std::string, double>& times) {
 int main(int argc, char** argv) {
     return pelwick::runAndSummarise(
         argc, argv,
-        [](const benchmark::BenchmarkReporter::Run& run) { return run.run_name.function_name; },
-        pelwick::printRatio);
+        [](const benchmark::BenchmarkReporter::Run& run) {
+            const std::string args = run.run_name.args;
+            return run.run_name.function_name + (args.empty() ? "" : "/" + args);
+        },
+        pelwick::printSummary);
 }

@@ -35,8 +35,8 @@ ExpectedOutcome failure(std::string text) {
     return {Kind::failure, std::move(text), {}};
 }
 
-ExpectedOutcome tolerated(std::string reason) {
-    return {Kind::tolerated, {}, std::move(reason)};
+ExpectedOutcome tolerated(std::string reason, bool slowsDown = false) {
+    return {Kind::tolerated, {}, std::move(reason), slowsDown};
 }
 
 std::string timedOut(const std::string& activity) {
@@ -96,7 +96,8 @@ ExpectedOutcome garbledIdentity(const std::vector<ConversationStep>& steps,
     const DeviceIdentity identity = SAM4LChipTable::identify(
         words[FlashCalw::chipidCIDR], words[FlashCalw::chipidEXID], words[FlashCalw::cpuid]);
     if (!identity.isCortexM4()) {
-        return tolerated("a chip that is not a Cortex-M4 is read once more");
+        return tolerated("a chip that is not a Cortex-M4 is read once more",
+                         step.phase == SequencePhase::writeIdentify);
     }
     if (identity.isSupported15C()) {
         return tolerated("the garbled register still names a supported chip");
@@ -152,7 +153,7 @@ ExpectedOutcome afterCutReply(const std::vector<ConversationStep>& steps,
         return tolerated("connect recovers through terminal mode");
     case StepRole::poll:
     case StepRole::status:
-        return tolerated("a poll that times out is asked again");
+        return tolerated("a poll that times out is asked again", true);
     default:
         return failure(timeoutText(steps, step));
     }
@@ -190,7 +191,7 @@ ExpectedOutcome afterWrongByte(const std::vector<ConversationStep>& steps,
     case StepRole::identifyWord:
         return garbledIdentity(steps, step, garbled);
     case StepRole::poll:
-        return tolerated("an unfinished-looking command word is polled again");
+        return tolerated("an unfinished-looking command word is polled again", true);
     case StepRole::status:
         if (step.phase == SequencePhase::unlock) {
             return tolerated("an unlock the applet refuses is passed over");

@@ -22,6 +22,9 @@ struct ExpectedOutcome {
     std::string text;
     /// Why a fault is tolerated or cannot be detected.
     std::string reason;
+    /// The tolerated fault is a sign that the calculator did not keep up: a fast write must go
+    /// on at the standard pace.
+    bool slowsDown = false;
 };
 
 /// The expected outcome of `fault` in the conversation `steps`; `installed` is the application

@@ -1,10 +1,12 @@
 // The fault campaign: the single-calculator flash sequence (connect, identify, back up, write every
 // page, verify) against the simulated calculator, once per fault at every step of the
-// conversation, or at a deterministic sample of the steps. After each fault the failure must be
-// reported with the sentence meant for that situation, the bootloader must be untouched and a
-// fresh connection must flash and verify. Prints a table; exits non-zero on any violation.
+// conversation, or at a deterministic sample of the steps, at a cable's standard pace and fast.
+// After each fault the failure must be reported with the sentence meant for that situation, the
+// bootloader must be untouched and a fresh connection must flash and verify; a fast write must
+// fall back to the standard pace, once, exactly when the calculator did not keep up. Prints a
+// table; exits non-zero on any violation.
 //
-//   fault_campaign [--all | --quick] [--class NAME] [--jobs N]
+//   fault_campaign [--all | --quick] [--class NAME] [--pace standard|fast|both] [--jobs N]
 
 #include "campaign/FaultRunner.h"
 
@@ -24,6 +26,7 @@ namespace {
 struct Options {
     FaultRunner::Coverage coverage = FaultRunner::Coverage::sampled;
     std::vector<FaultClass> classes{allFaultClasses.begin(), allFaultClasses.end()};
+    std::vector<TransferPace::Mode> paces{TransferPace::Mode::standard, TransferPace::Mode::fast};
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
 };
 
@@ -37,6 +40,7 @@ struct Tally {
     int bootloaderWrites = 0;
     int bootloaderUnlocks = 0;
     int recoveries = 0;
+    int fellBack = 0;
 
     void add(const Tally& other) {
         injected += other.injected;
@@ -48,8 +52,13 @@ struct Tally {
         bootloaderWrites += other.bootloaderWrites;
         bootloaderUnlocks += other.bootloaderUnlocks;
         recoveries += other.recoveries;
+        fellBack += other.fellBack;
     }
 };
+
+const char* paceName(TransferPace::Mode pace) {
+    return pace == TransferPace::Mode::fast ? "fast" : "standard";
+}
 
 const char* coverageName(FaultRunner::Coverage coverage) {
     switch (coverage) {
@@ -65,12 +74,14 @@ const char* coverageName(FaultRunner::Coverage coverage) {
 
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--all | --quick] [--class NAME] [--jobs N]\n"
+                 "usage: %s [--all | --quick] [--class NAME] [--pace standard|fast|both] "
+                 "[--jobs N]\n"
                  "  --all         every step of the conversation (default: a sample)\n"
                  "  --quick       only the first step of every kind (for sanitizer builds)\n"
                  "  --class NAME  one class: cable-gone, monitor-silent, reply-cut-short,\n"
                  "                wrong-reply-byte, page-not-programmed, reply-late,\n"
                  "                stray-bytes, line-never-drains\n"
+                 "  --pace PACE   the cable's standard pace, fast, or both (default)\n"
                  "  --jobs N      runs at once (default: the number of processors)\n",
                  program);
     return 2;
@@ -92,6 +103,16 @@ std::optional<Options> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             options.classes = {*fault};
+        } else if (argument == "--pace" && hasValue) {
+            const std::string pace = argv[++i];
+            if (pace == "standard") {
+                options.paces = {TransferPace::Mode::standard};
+            } else if (pace == "fast") {
+                options.paces = {TransferPace::Mode::fast};
+            } else if (pace != "both") {
+                std::fprintf(stderr, "unknown pace: %s\n", pace.c_str());
+                return std::nullopt;
+            }
         } else if (argument == "--jobs" && hasValue) {
             options.jobs = static_cast<unsigned>(std::max(1, std::atoi(argv[++i])));
         } else {
@@ -103,12 +124,13 @@ std::optional<Options> parse(int argc, char** argv) {
 
 // Runs every fault, several at a time; results keep the order of `faults`.
 std::vector<FaultRunResult> runAll(const FaultRunner& runner,
-                                   const std::vector<CampaignFault>& faults, unsigned jobs) {
+                                   const std::vector<CampaignFault>& faults,
+                                   TransferPace::Mode pace, unsigned jobs) {
     std::vector<FaultRunResult> results(faults.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < faults.size(); i = next++) {
-            results[i] = runner.run(faults[i]);
+            results[i] = runner.run(faults[i], pace);
         }
     };
     std::vector<std::thread> workers;
@@ -120,6 +142,24 @@ std::vector<FaultRunResult> runAll(const FaultRunner& runner,
         worker.join();
     }
     return results;
+}
+
+// A fast write falls back once at most, and on a sequence that succeeded exactly when the fault
+// showed that the calculator did not keep up; a clean write and the standard pace never do.
+void scorePace(const FaultRunResult& r, Tally& t, std::vector<std::string>& problems) {
+    const int fallbacks = r.outcome.paceFallbacks;
+    t.fellBack = fallbacks > 0 ? 1 : 0;
+    if (r.pace == TransferPace::Mode::standard || fallbacks > 1) {
+        if (fallbacks > 0) {
+            problems.push_back("said " + std::to_string(fallbacks) + " times that it fell back");
+        }
+    } else if (r.outcome.succeeded() && (fallbacks > 0) != r.expected.slowsDown) {
+        problems.push_back(fallbacks > 0 ? "fell back although the calculator kept up"
+                                         : "stayed fast although the calculator did not keep up");
+    }
+    if (r.recoveryPaceFallbacks > 0) {
+        problems.push_back("the clean flash afterwards fell back");
+    }
 }
 
 // Scores one result and names what is wrong with it, if anything.
@@ -180,6 +220,7 @@ Tally score(const FaultRunResult& r, std::vector<std::string>& problems) {
                                                   ? std::string("memory differs from the image")
                                                   : r.recoveryFailure));
     }
+    scorePace(r, t, problems);
     return t;
 }
 
@@ -195,10 +236,11 @@ std::string where(const FaultRunner& runner, const CampaignFault& fault) {
     return text;
 }
 
-void printRow(const std::string& name, const Tally& t) {
-    std::printf("%-20s %8d %9d %10d %9d %12d %15d %17d %17d %10d\n", name.c_str(), t.injected,
-                t.reported, t.rightText, t.tolerated, t.undetectable, t.falseSuccesses,
-                t.bootloaderWrites, t.bootloaderUnlocks, t.recoveries);
+void printRow(const std::string& name, const std::string& pace, const Tally& t) {
+    std::printf("%-20s %-8s %8d %9d %10d %9d %12d %15d %17d %17d %10d %9d\n", name.c_str(),
+                pace.c_str(), t.injected, t.reported, t.rightText, t.tolerated, t.undetectable,
+                t.falseSuccesses, t.bootloaderWrites, t.bootloaderUnlocks, t.recoveries,
+                t.fellBack);
 }
 
 int runCampaign(const Options& options) {
@@ -212,32 +254,39 @@ int runCampaign(const Options& options) {
                 "pages\n\n",
                 coverageName(options.coverage), runner.steps().size(), commands,
                 runner.pageCount());
-    std::printf("%-20s %8s %9s %10s %9s %12s %15s %17s %17s %10s\n", "class", "injected",
-                "reported", "right text", "tolerated", "undetectable", "false successes",
-                "bootloader writes", "bootloader unlocks", "recoveries");
+    std::printf("%-20s %-8s %8s %9s %10s %9s %12s %15s %17s %17s %10s %9s\n", "class", "pace",
+                "injected", "reported", "right text", "tolerated", "undetectable",
+                "false successes", "bootloader writes", "bootloader unlocks", "recoveries",
+                "fell back");
 
-    Tally total;
+    std::map<TransferPace::Mode, Tally> totals;
     std::vector<std::string> violations;
     std::map<std::string, int> undetectable;
     for (const FaultClass fault : options.classes) {
         const auto faults = runner.faults(fault, options.coverage);
-        const auto results = runAll(runner, faults, options.jobs);
-        Tally classTally;
-        for (const FaultRunResult& result : results) {
-            std::vector<std::string> problems;
-            classTally.add(score(result, problems));
-            for (const std::string& problem : problems) {
-                violations.push_back(faultClassName(fault) + " at " + where(runner, result.fault) +
-                                     ": " + problem);
+        for (const TransferPace::Mode pace : options.paces) {
+            const auto results = runAll(runner, faults, pace, options.jobs);
+            Tally classTally;
+            for (const FaultRunResult& result : results) {
+                std::vector<std::string> problems;
+                classTally.add(score(result, problems));
+                for (const std::string& problem : problems) {
+                    violations.push_back(faultClassName(fault) + " at " +
+                                         where(runner, result.fault) + ", " + paceName(pace) +
+                                         ": " + problem);
+                }
+                if (result.expected.kind == ExpectedOutcome::Kind::undetectable &&
+                    pace == options.paces.front()) {
+                    ++undetectable[faultClassName(fault) + ": " + result.expected.reason];
+                }
             }
-            if (result.expected.kind == ExpectedOutcome::Kind::undetectable) {
-                ++undetectable[faultClassName(fault) + ": " + result.expected.reason];
-            }
+            printRow(faultClassName(fault), paceName(pace), classTally);
+            totals[pace].add(classTally);
         }
-        printRow(faultClassName(fault), classTally);
-        total.add(classTally);
     }
-    printRow("total", total);
+    for (const TransferPace::Mode pace : options.paces) {
+        printRow("total", paceName(pace), totals[pace]);
+    }
 
     if (!undetectable.empty()) {
         std::printf("\nUndetectable by the protocol (the sequence succeeds; the backup holds the "

@@ -23,9 +23,14 @@ constexpr int kVerifyValuesOnSuccess = 1 + 28 + 1;
 // Stray bytes ahead of a reply: not a whole word, and not text.
 constexpr std::size_t kStrayBytes = 5;
 
-Flasher flasherOn(std::shared_ptr<FaultInjectingTransport> link) {
-    return Flasher{std::make_shared<SimulatedPortListing>(), true,
-                   FaultInjectingTransport::lendingOpener(std::move(link)), 0.0};
+// A cable's settle time, paced as asked; the pauses are not waited for.
+Flasher flasherOn(std::shared_ptr<FaultInjectingTransport> link, TransferPace::Mode pace) {
+    Flasher flasher{std::make_shared<SimulatedPortListing>(), true,
+                    FaultInjectingTransport::lendingOpener(std::move(link)),
+                    Flasher::cableSettleSeconds};
+    flasher.fastTransfer = pace == TransferPace::Mode::fast;
+    flasher.sleep = [](double) {};
+    return flasher;
 }
 
 struct CommandCounts {
@@ -62,7 +67,8 @@ SequenceOutcome runSequence(const Flasher& flasher, const FirmwareImage& firmwar
         if (counts) {
             *counts = {connected, link.commands().size() - connected};
         }
-        flasher.write(firmware, FlashLayout::applicationStart, target.client, true, progress);
+        flasher.write(firmware, FlashLayout::applicationStart, target.client, true, progress, {},
+                      [&](const std::string&) { ++outcome.paceFallbacks; });
     } catch (const FlasherError& error) {
         outcome.error = error;
     } catch (const std::exception& error) {
@@ -157,7 +163,8 @@ FaultRunner::FaultRunner()
         std::make_shared<RecordingTransport>(std::shared_ptr<ByteTransport>(calculator));
     auto link = std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(recorder));
     CommandCounts counts;
-    const SequenceOutcome clean = runSequence(flasherOn(link), firmware_, *link, true, &counts);
+    const SequenceOutcome clean =
+        runSequence(flasherOn(link, TransferPace::Mode::standard), firmware_, *link, true, &counts);
     if (!clean.succeeded() || !clean.completionHeard || calculator->application() != image_ ||
         clean.backup != installed_) {
         throw std::runtime_error("the clean flash sequence failed: " + clean.failureText());
@@ -223,9 +230,10 @@ std::vector<CampaignFault> FaultRunner::faults(FaultClass fault, Coverage covera
     return faults;
 }
 
-FaultRunResult FaultRunner::run(const CampaignFault& fault) const {
+FaultRunResult FaultRunner::run(const CampaignFault& fault, TransferPace::Mode pace) const {
     FaultRunResult result;
     result.fault = fault;
+    result.pace = pace;
     result.expected = expectedOutcome(steps_, fault, installed_, image_);
 
     auto calculator = std::make_shared<CampaignCalculator>(installed_);
@@ -258,7 +266,7 @@ FaultRunResult FaultRunner::run(const CampaignFault& fault) const {
         break;
     }
 
-    result.outcome = runSequence(flasherOn(link), firmware_, *link, true);
+    result.outcome = runSequence(flasherOn(link, pace), firmware_, *link, true);
     result.injected =
         fault.fault == FaultClass::pageNotProgrammed ? calculator->skippedPage : link->triggered();
     result.memoryMatches = calculator->application() == image_;
@@ -270,10 +278,11 @@ FaultRunResult FaultRunner::run(const CampaignFault& fault) const {
     calculator->unprogrammedPage = 0;
     auto fresh =
         std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(calculator));
-    const SequenceOutcome recovery = runSequence(flasherOn(fresh), firmware_, *fresh, false);
+    const SequenceOutcome recovery = runSequence(flasherOn(fresh, pace), firmware_, *fresh, false);
     result.recovered =
         recovery.succeeded() && recovery.completionHeard && calculator->application() == image_;
     result.recoveryFailure = recovery.succeeded() ? std::string() : recovery.failureText();
+    result.recoveryPaceFallbacks = recovery.paceFallbacks;
 
     result.bootloaderWrites = calculator->bootloaderStores + calculator->bootloaderAppletWrites +
                               bootloaderWriteCommands(link->commands()) +

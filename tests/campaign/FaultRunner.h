@@ -5,6 +5,7 @@
 #include "campaign/ExpectedOutcome.h"
 #include "device/FlasherError.h"
 #include "flash/FlashLayout.h"
+#include "samba/TransferPace.h"
 #include "support/TempDir.h"
 #include "util/Bytes.h"
 
@@ -22,6 +23,8 @@ struct SequenceOutcome {
     std::optional<Bytes> backup;
     /// The final (1.0, verifying) came: the sequence reported a flashed and verified calculator.
     bool completionHeard = false;
+    /// How often the write said that it fell back to the standard pace.
+    int paceFallbacks = 0;
 
     bool succeeded() const { return !error && otherError.empty(); }
     /// The sentence the user would read; empty on success.
@@ -31,6 +34,7 @@ struct SequenceOutcome {
 /// Everything observed about one injected fault and the recovery after it.
 struct FaultRunResult {
     CampaignFault fault;
+    TransferPace::Mode pace = TransferPace::Mode::standard;
     ExpectedOutcome expected;
     bool injected = false;
     SequenceOutcome outcome;
@@ -40,11 +44,13 @@ struct FaultRunResult {
     int bootloaderUnlocks = 0;  ///< applet unlocks of the bootloader's lock regions
     bool recovered = false;     ///< a fresh connection then flashed and verified
     std::string recoveryFailure;
+    int recoveryPaceFallbacks = 0;
 };
 
 /// Runs the single-calculator flash sequence (connect, identify, back up, write every page,
 /// verify) against an in-process simulated calculator, cleanly once to learn the conversation,
-/// then once per fault, each time on a fresh calculator holding a known application.
+/// then once per fault, each time on a fresh calculator holding a known application. Writes go at
+/// a cable's standard pace or fast; the pauses cost no time (they change no command sent).
 class FaultRunner {
 public:
     FaultRunner();
@@ -63,9 +69,9 @@ public:
     /// The faults of one class at the steps `coverage` picks, deterministically.
     std::vector<CampaignFault> faults(FaultClass fault, Coverage coverage) const;
 
-    /// Injects one fault, runs the sequence, checks the calculator, then reconnects afresh and
-    /// flashes again. Safe to call from several threads at once.
-    FaultRunResult run(const CampaignFault& fault) const;
+    /// Injects one fault, runs the sequence at `pace`, checks the calculator, then reconnects
+    /// afresh and flashes again at that pace. Safe to call from several threads at once.
+    FaultRunResult run(const CampaignFault& fault, TransferPace::Mode pace) const;
 
 private:
     TempDir folder_;
