@@ -70,6 +70,7 @@ FlasherStore::FlasherStore(StorePlatform platform)
     selectedMode_ =
         mode ? flasherModeFromRaw(*mode).value_or(FlasherMode::demo) : FlasherMode::demo;
     hasCompletedDemo_ = platform_.settings->boolean(demoModeCompletedKey).value_or(false);
+    fastTransfer_ = platform_.settings->boolean(fastTransferKey).value_or(false);
 }
 
 FlasherStore::~FlasherStore() {
@@ -218,6 +219,7 @@ void FlasherStore::beginChosenSession() {
 void FlasherStore::clearSessionResults() {
     assign(lastError_, std::nullopt);
     assign(successMessage_, std::nullopt);
+    assign(flashFellBack_, false);
     assign(progress_, std::nullopt);
     assign(progressCaption_, std::nullopt);
     assign(flashPageHeader_, std::nullopt);
@@ -250,6 +252,12 @@ void FlasherStore::cycleWelcomeMode() {
     assertMainThread();
     const auto position = static_cast<std::size_t>(selectedMode_);
     assign(selectedMode_, allFlasherModes[(position + 1) % allFlasherModes.size()]);
+}
+
+void FlasherStore::setFastTransfer(bool fast) {
+    assertMainThread();
+    assign(fastTransfer_, fast);
+    platform_.settings->setBool(fastTransferKey, fast);
 }
 
 void FlasherStore::markDemoCompleted() {
@@ -307,6 +315,7 @@ void FlasherStore::beginBusy(const std::string& statusText,
     editWizard([](WizardState& w) { w.isBusy = true; });
     assign(lastError_, std::nullopt);
     assign(successMessage_, std::nullopt);
+    assign(flashFellBack_, false);
     assign(progress_, 0.0);
     assign(progressCaption_, caption);
     assign(progressIsVerify_, false);

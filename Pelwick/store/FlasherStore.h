@@ -54,6 +54,7 @@ public:
     static constexpr const char* flasherModeKey = "flasherMode";
     static constexpr const char* demoModeCompletedKey = "demoModeCompleted";
     static constexpr const char* batchFirmwarePathKey = "batchFirmwarePath";
+    static constexpr const char* fastTransferKey = "fastTransfer";
 
     /// Reads "flasherMode" and "demoModeCompleted"; starts nothing.
     explicit FlasherStore(StorePlatform platform);
@@ -103,9 +104,17 @@ public:
     const std::optional<std::filesystem::path>& batchBackupFolder() const {
         return batchBackupFolder_;
     }
+    /// Flashes leave out the settle pauses while the calculator keeps up (TransferPace); the
+    /// setting "fastTransfer", off when missing.
+    bool fastTransfer() const { return fastTransfer_; }
+    /// The last flash was fast and fell back to the standard pace; cleared when the next
+    /// operation starts.
+    bool flashFellBack() const { return flashFellBack_; }
 
     // Fields the screens bind directly.
     void setSelectedMode(FlasherMode mode);
+    /// Also writes the setting "fastTransfer"; the next flash goes at that pace.
+    void setFastTransfer(bool fast);
     void setBatchBackupChoice(BatchBackupChoice choice);
     void setConfirmFlash(bool asking);
     void setConfirmSkipBackup(bool asking);
@@ -344,6 +353,8 @@ private:
     int batchUnitNumber_ = 0;
     BatchBackupChoice batchBackupChoice_ = BatchBackupChoice::skip;
     std::optional<std::filesystem::path> batchBackupFolder_;
+    bool fastTransfer_ = false;
+    bool flashFellBack_ = false;
 
     // Bookkeeping.
     std::optional<std::string> batchSessionStamp_;

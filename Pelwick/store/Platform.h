@@ -46,7 +46,8 @@ public:
     virtual void run(std::function<void()> job) = 0;
 };
 
-/// The per-user settings ("flasherMode", "demoModeCompleted", "batchFirmwarePath").
+/// The per-user settings ("flasherMode", "demoModeCompleted", "batchFirmwarePath",
+/// "fastTransfer").
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -101,6 +102,15 @@ struct StorePlatform {
     std::function<std::shared_ptr<SimulatedCalculatorTransport>()> makeSimulator = [] {
         return std::make_shared<SimulatedCalculatorTransport>(0.01, true);
     };
+
+    /// The DEMO facade over `simulator`, paced as on a cable, so that fast transfer shows what it
+    /// saves.
+    std::function<Flasher(std::shared_ptr<SimulatedCalculatorTransport>)> makeDemoFlasher =
+        [](std::shared_ptr<SimulatedCalculatorTransport> simulator) {
+            Flasher flasher = Flasher::simulated(std::move(simulator));
+            flasher.flashCommandSettleSeconds = Flasher::cableSettleSeconds;
+            return flasher;
+        };
 
     /// The real-cable device facade: ports from "/dev", serial links, 10 ms applet settle.
     std::function<Flasher()> makeRealCableFlasher = [] { return Flasher::realCable("/dev"); };

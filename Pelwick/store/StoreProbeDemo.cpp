@@ -22,7 +22,7 @@ void FlasherStore::setUsingSimulator(bool on) {
     }
     if (on) {
         simulator_ = platform_.makeSimulator();
-        flasher_ = Flasher::simulated(simulator_);
+        flasher_ = platform_.makeDemoFlasher(simulator_);
         assign(status_, "DEMO: connecting simulated calculator…");
         sessionPost()([](FlasherStore& store) { store.refreshConnection(); });
     } else {

@@ -243,7 +243,8 @@ void FlasherStore::performFlash(OperationCompletion completion) {
     auto remembered = client_;
     beginBusy(writingFirmware, std::string("Flashing"));
     const SessionPost report = sessionPost();
-    const Flasher tool = flasher_;
+    Flasher tool = flasher_;
+    tool.fastTransfer = fastTransfer_;
     auto fail = failureHandler(report, completion);
     withPreparedClient(
         remembered, tool, report,
@@ -262,6 +263,10 @@ void FlasherStore::performFlash(OperationCompletion completion) {
                             store.assign(store.flashPageHeader_, header);
                             store.assign(store.flashPageLines_, lines);
                         });
+                    },
+                    [report](const std::string&) {
+                        report(
+                            [](FlasherStore& store) { store.assign(store.flashFellBack_, true); });
                     });
                 report([completion](FlasherStore& store) {
                     store.finishFlashSuccess();

@@ -70,6 +70,53 @@ TEST(StoreCore, SettingsFallBackToDemoAndNotCompleted) {
     EXPECT_EQ(FlasherStore::create(platform.storePlatform())->selectedMode(), FlasherMode::demo);
 }
 
+// Fast transfer is a setting of its own, off on first start. A DEMO flash makes a cable's
+// pauses unless it is on; a fast flash whose poll is answered late falls back, pauses from there
+// on, succeeds and says that it fell back.
+TEST(StoreCore, FastTransferIsRememberedLeavesOutThePausesAndShowsAFallback) {
+    {
+        FakePlatform platform;
+        platform.settings->setBool("fastTransfer", true);
+        EXPECT_TRUE(FlasherStore::create(platform.storePlatform())->fastTransfer());
+    }
+    TempDir folder;
+    const auto firmware = folder.write("image.bin", imageWithChecksum(0x15));
+    struct Case {
+        bool fast;
+        bool latePoll;
+        bool pauses;
+        bool fellBack;
+    };
+    for (const Case& c : {Case{false, false, true, false}, Case{true, false, false, false},
+                          Case{true, true, true, true}}) {
+        StoreHarness h;
+        auto& store = *h.store;
+        EXPECT_FALSE(store.fastTransfer());
+        store.setFastTransfer(c.fast);
+        EXPECT_EQ(h.platform.settings->boolean("fastTransfer"), c.fast);
+        if (c.latePoll) {
+            // The poll of page 100: after the applet's INIT and 14 unlocks.
+            *h.platform.demoLineFault = [](FaultInjectingTransport& line) {
+                line.injectWhen(FaultInjectingTransport::nthCommandStartingWith("w20002040", 115),
+                                Fault::replyLate);
+            };
+        }
+        connectDemo(h);
+        store.advance();
+        h.platform.settle();
+        store.skipBackup();
+        store.advance();
+        store.applyFirmware(firmware);
+        store.advance();
+        *h.platform.demoPauses = 0;
+        store.flash();
+        h.platform.settle();
+        EXPECT_TRUE(store.wizard().flashSucceeded) << store.lastError().value_or("");
+        EXPECT_EQ(*h.platform.demoPauses > 0, c.pauses) << c.fast << c.latePoll;
+        EXPECT_EQ(store.flashFellBack(), c.fellBack) << c.fast << c.latePoll;
+    }
+}
+
 TEST(StoreCore, ProgressFollowsTheFlashPhases) {
     StoreHarness h;
     auto& store = *h.store;

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "support/FaultInjectingTransport.h"
 #include "support/store/FakeBackgroundRunner.h"
 #include "support/store/FakeMainQueue.h"
 #include "support/store/MemorySettings.h"
 #include "support/store/QuitRecorder.h"
 #include "support/store/ScriptedDialogs.h"
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace pelwick::testing {
@@ -25,6 +28,12 @@ struct FakePlatform {
     std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
     std::shared_ptr<QuitRecorder> app = std::make_shared<QuitRecorder>();
 
+    /// The pauses DEMO's flashes made (they cost no time).
+    std::shared_ptr<std::atomic<int>> demoPauses = std::make_shared<std::atomic<int>>(0);
+    /// Arms a fault on every DEMO line opened from now on (empty: the plain simulator).
+    std::shared_ptr<std::function<void(FaultInjectingTransport&)>> demoLineFault =
+        std::make_shared<std::function<void(FaultInjectingTransport&)>>();
+
     /// Fixed wall clock for file-name dates.
     std::chrono::system_clock::time_point wallTime = std::chrono::system_clock::time_point(
         std::chrono::seconds(1767623529)); // 2026-01-05 14:32:09 UTC
@@ -42,6 +51,22 @@ struct FakePlatform {
         platform.wallClock = [this] { return wallTime; };
         platform.makeSimulator = [] {
             return std::make_shared<SimulatedCalculatorTransport>(0.0, true);
+        };
+        platform.makeDemoFlasher = [defaultDemo = platform.makeDemoFlasher, pauses = demoPauses,
+                                    fault = demoLineFault](auto simulator) {
+            Flasher flasher = defaultDemo(std::move(simulator));
+            flasher.sleep = [pauses](double) { ++*pauses; };
+            flasher.openTransport = [open = flasher.openTransport, fault](
+                                        const SerialPort& port) -> std::unique_ptr<ByteTransport> {
+                auto line = open(port);
+                if (!*fault) {
+                    return line;
+                }
+                auto faulty = std::make_unique<FaultInjectingTransport>(std::move(line));
+                (*fault)(*faulty);
+                return faulty;
+            };
+            return flasher;
         };
         platform.makeRealCableFlasher = std::move(realCable);
         return platform;
