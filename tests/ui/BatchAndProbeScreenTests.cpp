@@ -8,6 +8,7 @@
 #include "ui/widgets/Badge.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
 #include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/FastTransferOption.h"
 #include "ui/widgets/ModeCard.h"
 #include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/ScreenHeader.h"
@@ -143,6 +144,11 @@ TEST(BatchScreen, SetupShowsTheCableAndARefusedFirmwareFile) {
     ui.bench->listing->set({});
     ui.advance(1.2);
     EXPECT_TRUE(batch->statusBlock()->text().startsWith("Status  Waiting for programming cable"));
+
+    // The fast-transfer choice is the one FLASH shows, off on first start.
+    EXPECT_FALSE(batch->fastTransfer()->isChecked());
+    ui.click(batch->fastTransfer());
+    EXPECT_TRUE(ui.store->fastTransfer());
 
     ui.platform.dialogs->openAnswers.push_back(ui.folder.write("short.bin", Bytes(1000, 0x11)));
     ui.click(batch->chooseFirmwareButton());

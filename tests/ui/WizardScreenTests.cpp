@@ -9,6 +9,7 @@
 #include "ui/screens/steps/FlashStepBody.h"
 #include "ui/widgets/ActionButton.h"
 #include "ui/widgets/ChipLine.h"
+#include "ui/widgets/FastTransferOption.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/ModeCard.h"
@@ -156,6 +157,32 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     EXPECT_EQ(ui.quits, 1);
     EXPECT_TRUE(ui.store->hasCompletedDemo());
     EXPECT_EQ(ui.platform.settings->boolean(FlasherStore::demoModeCompletedKey), true);
+}
+
+// FLASH offers fast transfer, off on first start; a click keeps the choice in the settings, and a
+// fast flash that fell back says so under its success.
+TEST(WizardScreen, FastTransferIsAnOptionAndAFallbackShowsUnderTheSuccess) {
+    UiHarness ui;
+    // The poll of page 100 is answered late.
+    *ui.platform.demoLineFault = [](FaultInjectingTransport& line) {
+        line.injectWhen(FaultInjectingTransport::nthCommandStartingWith("w20002040", 115),
+                        Fault::replyLate);
+    };
+    demoAtFlash(ui);
+    WizardScreen* wizard = ui.window->wizardScreen();
+    auto* flash = static_cast<FlashStepBody*>(wizard->body(WizardStep::flash));
+    EXPECT_FALSE(flash->fastTransfer()->isChecked());
+    ui.click(flash->fastTransfer());
+    EXPECT_EQ(ui.platform.settings->boolean(FlasherStore::fastTransferKey), true);
+    EXPECT_TRUE(ui.store->fastTransfer());
+
+    ui.click(flash->flashButton());
+    QMessageBox* box = ui.confirmation();
+    ASSERT_NE(box, nullptr);
+    ui.click(UiHarness::button(*box, "Flash at 0x04000"));
+    ASSERT_TRUE(wizard->successBox()->isVisible());
+    EXPECT_EQ(wizard->successBox()->note(), FastTransferOption::fellBackNote);
+    EXPECT_TRUE(flash->fastTransfer()->isChecked());
 }
 
 TEST(WizardScreen, BackLeavesTheFirstStepAndHidesWhileBusy) {

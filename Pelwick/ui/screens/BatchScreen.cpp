@@ -7,6 +7,7 @@
 #include "ui/widgets/Confirmation.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
 #include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/FastTransferOption.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/NoticeBox.h"
@@ -60,7 +61,8 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
       expectedChecksum_(TextLabels::paragraph({}, nullptr)),
       backupPicker_(new SegmentedPicker({"Skip backup", "Save to folder…"})),
       chooseFolder_(new ActionButton("Choose folder…", ActionButton::Role::secondary)),
-      folder_(new ElidedLabel(ToneLabel::Tone::primary)), drawing_(new ProgrammingModeIllustration),
+      folder_(new ElidedLabel(ToneLabel::Tone::primary)),
+      fastTransfer_(new FastTransferOption(store)), drawing_(new ProgrammingModeIllustration),
       progress_(new LabelledProgress), preview_(new FlashPagePreview),
       doneChecksum_(TextLabels::paragraph({}, nullptr)),
       error_(new NoticeBox(NoticeBox::Tone::danger, {}, {})), status_(new ConnectionStatusBlock),
@@ -126,6 +128,10 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
     folderColumn->addWidget(TextLabels::secondary(
         "Each unit saves as hp15c-YYYYMMDD-HHMMSS-NNN.bin in that folder.", folderRow_));
     setup->addWidget(folderRow_);
+    setup->addSpacing(6);
+    setup->addWidget(TextLabels::heading("Transfer", setup_));
+    fastTransfer_->setParent(setup_);
+    setup->addWidget(fastTransfer_, 0, Qt::AlignLeft);
     column->addWidget(setup_);
 
     // The running phases: what to do, or what is being done, for the current unit.
@@ -142,8 +148,9 @@ BatchScreen::BatchScreen(FlasherStore& store, QWidget* parent)
     column->addWidget(preview_);
     unitDone_ = new QWidget(content);
     auto* done = columnOf(unitDone_, 8);
-    done->addWidget(
-        new NoticeBox(NoticeBox::Tone::success, "Success", "Flashed and verified.", unitDone_));
+    doneNotice_ =
+        new NoticeBox(NoticeBox::Tone::success, "Success", "Flashed and verified.", unitDone_);
+    done->addWidget(doneNotice_);
     doneChecksum_->setParent(unitDone_);
     done->addWidget(doneChecksum_);
     done->addWidget(TextLabels::paragraph(
@@ -237,6 +244,7 @@ void BatchScreen::refresh() {
         const auto& folder = store_.batchBackupFolder();
         folder_->setText(folder ? TextLabels::of(folder->string()) : "No folder chosen");
         folder_->setTone(folder ? ToneLabel::Tone::primary : ToneLabel::Tone::secondary);
+        fastTransfer_->refresh();
     }
 
     waiting_->setVisible(phase == BatchPhase::waiting);
@@ -259,6 +267,8 @@ void BatchScreen::refresh() {
         preview_->show(*store_.flashPageHeader(), store_.flashPageLines());
     }
     unitDone_->setVisible(phase == BatchPhase::unitDone);
+    doneNotice_->setContent(NoticeBox::Tone::success, "Success", "Flashed and verified.",
+                            store_.flashFellBack() ? FastTransferOption::fellBackNote : QString());
     doneChecksum_->setText("Expected checksum on calculator: " +
                            TextLabels::of(store_.expectedChecksumShort()) + " (test menu 2.C).");
 

@@ -17,6 +17,7 @@ class ActionButton;
 class Badge;
 class ConnectionStatusBlock;
 class ElidedLabel;
+class FastTransferOption;
 class FlashPagePreview;
 class LabelledProgress;
 class NoticeBox;
@@ -41,11 +42,13 @@ public:
     ActionButton* chooseFirmwareButton() const { return chooseFirmware_; }
     SegmentedPicker* backupPicker() const { return backupPicker_; }
     ActionButton* chooseFolderButton() const { return chooseFolder_; }
+    FastTransferOption* fastTransfer() const { return fastTransfer_; }
     ProgrammingModeIllustration* drawing() const { return drawing_; }
     LabelledProgress* progress() const { return progress_; }
     FlashPagePreview* pagePreview() const { return preview_; }
     ConnectionStatusBlock* statusBlock() const { return status_; }
     NoticeBox* errorBox() const { return error_; }
+    NoticeBox* doneNotice() const { return doneNotice_; }
     Badge* doneCount() const { return done_; }
     Badge* failedCount() const { return failed_; }
     QTreeWidget* unitList() const { return units_; }
@@ -81,11 +84,13 @@ private:
     QWidget* folderRow_;
     ActionButton* chooseFolder_;
     ElidedLabel* folder_;
+    FastTransferOption* fastTransfer_;
     QWidget* waiting_;
     ProgrammingModeIllustration* drawing_;
     LabelledProgress* progress_;
     FlashPagePreview* preview_;
     QWidget* unitDone_;
+    NoticeBox* doneNotice_;
     ToneLabel* doneChecksum_;
     NoticeBox* error_;
     ConnectionStatusBlock* status_;

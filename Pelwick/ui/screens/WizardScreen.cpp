@@ -13,6 +13,7 @@
 #include "ui/widgets/ActionButton.h"
 #include "ui/widgets/ChipLine.h"
 #include "ui/widgets/Confirmation.h"
+#include "ui/widgets/FastTransferOption.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/NoticeBox.h"
@@ -208,6 +209,8 @@ void WizardScreen::refresh() {
         preview_->show(*store_.flashPageHeader(), store_.flashPageLines());
     }
     success_->setVisible(onFlash && wizard.flashSucceeded);
+    success_->setContent(NoticeBox::Tone::success, "Success", "Flashed and verified.",
+                         store_.flashFellBack() ? FastTransferOption::fellBackNote : QString());
     showError();
 
     const bool last = wizard.step == WizardStep::checksum;

@@ -2,6 +2,7 @@
 
 #include "store/FlasherStore.h"
 #include "ui/widgets/ActionButton.h"
+#include "ui/widgets/FastTransferOption.h"
 #include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/TextLabels.h"
 
@@ -14,6 +15,7 @@ FlashStepBody::FlashStepBody(FlasherStore& store, QWidget* parent)
       current_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
       selectedHeading_(TextLabels::heading("Selected firmware:", this)),
       selected_(new NoticeBox(NoticeBox::Tone::neutral, {}, {}, this)),
+      fastTransfer_(new FastTransferOption(store, this)),
       flash_(new ActionButton("Flash Calculator", ActionButton::Role::primary, this)) {
     flash_->setMnemonic('F');
     column()->addWidget(currentHeading_);
@@ -23,7 +25,10 @@ FlashStepBody::FlashStepBody(FlasherStore& store, QWidget* parent)
     column()->addWidget(TextLabels::paragraph("Write starts at address 0x04000. The SAM-BA "
                                               "bootloader below that address is left intact.",
                                               this));
-    addButtonRow({flash_});
+    // The option sits beside the button it changes.
+    QWidget* row = addButtonRow({flash_});
+    fastTransfer_->setParent(row);
+    static_cast<QBoxLayout*>(row->layout())->insertWidget(1, fastTransfer_);
     connect(flash_, &QPushButton::clicked, this, [this] { store_.setConfirmFlash(true); });
 }
 
@@ -48,6 +53,7 @@ void FlashStepBody::refresh() {
     flash_->setRole(flashed ? ActionButton::Role::secondary : ActionButton::Role::primary);
     flash_->updateGeometry();
     flash_->setEnabled(store_.canFlash());
+    fastTransfer_->refresh();
 }
 
 } // namespace pelwick

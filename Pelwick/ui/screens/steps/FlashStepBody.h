@@ -5,6 +5,7 @@
 namespace pelwick {
 
 class ActionButton;
+class FastTransferOption;
 class NoticeBox;
 class ToneLabel;
 
@@ -16,12 +17,14 @@ public:
     void refresh() override;
 
     ActionButton* flashButton() const { return flash_; }
+    FastTransferOption* fastTransfer() const { return fastTransfer_; }
 
 private:
     ToneLabel* currentHeading_;
     NoticeBox* current_;
     ToneLabel* selectedHeading_;
     NoticeBox* selected_;
+    FastTransferOption* fastTransfer_;
     ActionButton* flash_;
 };
 
