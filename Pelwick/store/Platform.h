@@ -103,13 +103,11 @@ struct StorePlatform {
         return std::make_shared<SimulatedCalculatorTransport>(0.01, true);
     };
 
-    /// The DEMO facade over `simulator`, paced as on a cable, so that fast transfer shows what it
-    /// saves.
+    /// The DEMO facade over `simulator`. It has no applet settle: the tutorial runs at the
+    /// simulator's own pace, whichever transfer pace is chosen.
     std::function<Flasher(std::shared_ptr<SimulatedCalculatorTransport>)> makeDemoFlasher =
         [](std::shared_ptr<SimulatedCalculatorTransport> simulator) {
-            Flasher flasher = Flasher::simulated(std::move(simulator));
-            flasher.flashCommandSettleSeconds = Flasher::cableSettleSeconds;
-            return flasher;
+            return Flasher::simulated(std::move(simulator));
         };
 
     /// The real-cable device facade: ports from "/dev", serial links, 10 ms applet settle.

@@ -157,7 +157,6 @@ TEST(QtPlatform, EventLoopKeepsTurningDuringADemoFlash) {
     qt.platform.makeSimulator = [] {
         return std::make_shared<SimulatedCalculatorTransport>(0.004, true);
     };
-    qt.platform.makeDemoFlasher = [](auto simulator) { return Flasher::simulated(simulator); };
     auto store = FlasherStore::create(qt.platform);
     int quits = 0;
     MainWindow window(store, [&] { ++quits; });

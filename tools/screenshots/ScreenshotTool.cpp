@@ -75,7 +75,6 @@ public:
             return std::chrono::system_clock::time_point(std::chrono::seconds(1767623529));
         };
         platform.makeSimulator = [work = work] { return std::make_shared<GatedSimulator>(work); };
-        platform.makeDemoFlasher = [](auto simulator) { return Flasher::simulated(simulator); };
         platform.makeRealCableFlasher = [bench = bench] { return bench->flasher(); };
         store = FlasherStore::create(platform);
         window = std::make_unique<MainWindow>(store, [] {});

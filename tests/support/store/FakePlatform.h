@@ -55,6 +55,8 @@ struct FakePlatform {
         platform.makeDemoFlasher = [defaultDemo = platform.makeDemoFlasher, pauses = demoPauses,
                                     fault = demoLineFault](auto simulator) {
             Flasher flasher = defaultDemo(std::move(simulator));
+            // Paced as on a cable, so that the pauses a transfer pace takes can be counted.
+            flasher.flashCommandSettleSeconds = Flasher::cableSettleSeconds;
             flasher.sleep = [pauses](double) { ++*pauses; };
             flasher.openTransport = [open = flasher.openTransport, fault](
                                         const SerialPort& port) -> std::unique_ptr<ByteTransport> {
