@@ -13,45 +13,18 @@ using Kind = FirmwareFileAssessment::Kind;
 using namespace std::chrono;
 
 const std::string hp15c = "HP 15c Collector’s Edition";
-const std::string hp12c = "HP 12c";
-
 const KnownFirmwareEntry fifteenA{0x1111, hp15c, "hp15c-a", "Rev A"};
 const KnownFirmwareEntry fifteenB{0x2222, hp15c, "hp15c-b", "Rev B"};
-const KnownFirmwareEntry twelve{0x3333, hp12c, "hp12c", ""};
+const KnownFirmwareEntry twelve{0x3333, "HP 12c", "hp12c", ""};
 const std::vector<KnownFirmwareEntry> testCatalogue = {fifteenA, fifteenB, twelve};
-
-const std::string unlistedBackup =
-    ". This firmware is not in the list of known versions. If your calculator runs firmware that "
-    "isn’t listed yet, or a custom version, proceed at your own risk. If it runs a listed version, "
-    "the firmware may not have been read correctly.";
-const std::string unlistedFile =
-    ". This firmware is not in the list of known versions. Make sure it is made for your "
-    "calculator’s model. Are you sure you want to install it?";
 
 BackupChecksumAssessment backup(std::uint16_t displayed) {
     return BackupChecksumAssessment(displayed, testCatalogue);
 }
 
-FirmwareFileAssessment file(std::uint16_t displayed,
-                            const std::optional<BackupChecksumAssessment>& backup) {
-    return FirmwareFileAssessment(displayed, backup, testCatalogue);
-}
-
-/// Sets the process time zone for the lifetime of the object (no other test here depends on it).
-struct TimeZone {
-    explicit TimeZone(const char* zone) {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZone() {
-        ::unsetenv("TZ");
-        ::tzset();
-    }
-};
-
-TEST(BackupChecksumAssessment, RecognizedAndUnlistedTexts) {
+// The verdicts' texts, with their short forms where they differ.
+TEST(BackupChecksumAssessment, RecognizedAndUnlisted) {
     const auto recognized = backup(0x2222);
-    EXPECT_TRUE(recognized.isRecognized());
     EXPECT_EQ(recognized.known(), fifteenB);
     EXPECT_EQ(recognized.message(),
               "Checksum 2222h: HP 15c Collector’s Edition Rev B. It is safe to proceed.");
@@ -60,110 +33,89 @@ TEST(BackupChecksumAssessment, RecognizedAndUnlistedTexts) {
 
     const auto unlisted = backup(0x9090);
     EXPECT_FALSE(unlisted.isRecognized());
-    EXPECT_EQ(unlisted.displayed(), 0x9090);
-    EXPECT_EQ(unlisted.message(), "Checksum 9090h" + unlistedBackup);
+    EXPECT_EQ(unlisted.message(),
+              "Checksum 9090h. This firmware is not in the list of known versions. If your "
+              "calculator runs firmware that isn’t listed yet, or a custom version, proceed at "
+              "your own risk. If it runs a listed version, the firmware may not have been read "
+              "correctly.");
     EXPECT_EQ(unlisted.summary(), unlisted.message());
 }
 
-TEST(BackupChecksumAssessment, DefaultFileNameUsesTheLocalDate) {
-    // 23:30 UTC on 5 December 2026 is already the 6th in Tokyo; 02:00 UTC on the 6th is still
-    // the 5th in New York.
-    const auto lateEvening = sys_days{year{2026} / 12 / 5} + 23h + 30min;
-    const auto earlyMorning = sys_days{year{2026} / 12 / 6} + 2h;
-    {
-        const TimeZone utc("UTC0");
-        EXPECT_EQ(backup(0x9090).defaultBackupFileName(lateEvening), "firmware-9090h-20261205.bin");
-        EXPECT_EQ(backup(0x1111).defaultBackupFileName(lateEvening), "hp15c-a-1111h-20261205.bin");
-        EXPECT_EQ(backup(0x0101).defaultBackupFileName(sys_days{year{2027} / 1 / 9}),
-                  "firmware-0101h-20270109.bin");
+TEST(FirmwareFileAssessment, JudgesTheFileAgainstTheCatalogueAndTheBackup) {
+    const std::string unlisted =
+        ". This firmware is not in the list of known versions. Make sure it is made for your "
+        "calculator’s model. Are you sure you want to install it?";
+    struct Case {
+        std::uint16_t file;
+        std::optional<std::uint16_t> onCalculator; // the backup's checksum, when one was taken
+        Kind kind;
+        std::optional<KnownFirmwareEntry> recognizedOnCalculator;
+        std::string message; // the summary, unless the file is safe to flash
+    };
+    const std::vector<Case> cases = {
+        {0x2222, std::nullopt, Kind::known, std::nullopt,
+         "Checksum 2222h: HP 15c Collector’s Edition Rev B. Make sure your calculator is an HP "
+         "15c Collector’s Edition."},
+        {0x4444, std::nullopt, Kind::unrecognized, std::nullopt, "Checksum 4444h" + unlisted},
+        {0x1111, 0x3333, Kind::otherModel, twelve,
+         "Checksum 1111h: HP 15c Collector’s Edition Rev A. Your calculator has HP 12c firmware, "
+         "so this file is for a different model. Are you sure you want to install it?"},
+        {0x1111, 0x1111, Kind::alreadyOnCalculator, fifteenA,
+         "Checksum 1111h. This firmware is already on the calculator. You don’t need to install "
+         "it again."},
+        {0x9090, 0x9090, Kind::alreadyOnCalculator, std::nullopt,
+         "Checksum 9090h. This firmware is already on the calculator. You don’t need to install "
+         "it again."},
+        {0x4444, 0x1111, Kind::unrecognized, fifteenA, "Checksum 4444h" + unlisted},
+        // An unlisted backup says nothing about the model.
+        {0x3333, 0x9090, Kind::known, std::nullopt,
+         "Checksum 3333h: HP 12c . Make sure your calculator is an HP 12c."},
+    };
+    for (const Case& c : cases) {
+        const auto taken = c.onCalculator ? std::optional(backup(*c.onCalculator)) : std::nullopt;
+        const FirmwareFileAssessment verdict(c.file, taken, testCatalogue);
+        EXPECT_EQ(verdict.kind(), c.kind) << c.message;
+        EXPECT_EQ(verdict.onCalculator(), c.recognizedOnCalculator) << c.message;
+        EXPECT_TRUE(verdict.isCaution()) << c.message;
+        EXPECT_EQ(verdict.message(), c.message);
+        EXPECT_EQ(verdict.summary(), c.message);
     }
-    {
-        const TimeZone tokyo("JST-9");
-        EXPECT_EQ(backup(0x3333).defaultBackupFileName(lateEvening), "hp12c-3333h-20261206.bin");
-    }
-    {
-        const TimeZone newYork("EST5");
-        EXPECT_EQ(backup(0x3333).defaultBackupFileName(earlyMorning), "hp12c-3333h-20261205.bin");
-        // Just before midnight local time, with a fraction of a second left.
-        EXPECT_EQ(backup(0x3333).defaultBackupFileName(sys_days{year{2026} / 12 / 6} + 5h -
-                                                       milliseconds(1)),
-                  "hp12c-3333h-20261205.bin");
-    }
-}
-
-TEST(FirmwareFileAssessment, WithoutABackup) {
-    const auto knownFile = file(0x2222, std::nullopt);
-    EXPECT_EQ(knownFile.kind(), Kind::known);
-    EXPECT_EQ(knownFile.known(), fifteenB);
-    EXPECT_EQ(knownFile.onCalculator(), std::nullopt);
-    EXPECT_TRUE(knownFile.isCaution());
-    EXPECT_EQ(knownFile.message(), "Checksum 2222h: HP 15c Collector’s Edition Rev B. Make sure "
-                                   "your calculator is an HP 15c Collector’s Edition.");
-    EXPECT_EQ(knownFile.summary(), knownFile.message());
-    EXPECT_EQ(file(0x3333, std::nullopt).message(),
-              "Checksum 3333h: HP 12c . Make sure your calculator is an HP 12c.");
-
-    const auto unknownFile = file(0x4444, std::nullopt);
-    EXPECT_EQ(unknownFile.kind(), Kind::unrecognized);
-    EXPECT_EQ(unknownFile.known(), std::nullopt);
-    EXPECT_TRUE(unknownFile.isCaution());
-    EXPECT_EQ(unknownFile.message(), "Checksum 4444h" + unlistedFile);
-    EXPECT_EQ(unknownFile.summary(), unknownFile.message());
-}
-
-TEST(FirmwareFileAssessment, AgainstARecognizedBackup) {
-    const auto sameModel = file(0x2222, backup(0x1111));
-    EXPECT_EQ(sameModel.kind(), Kind::known);
-    EXPECT_EQ(sameModel.onCalculator(), fifteenA);
-    EXPECT_FALSE(sameModel.isCaution());
-    EXPECT_EQ(sameModel.message(),
+    // The one verdict without caution: a listed file for the model the calculator runs.
+    const FirmwareFileAssessment safe(0x2222, backup(0x1111), testCatalogue);
+    EXPECT_EQ(safe.kind(), Kind::known);
+    EXPECT_FALSE(safe.isCaution());
+    EXPECT_EQ(safe.message(),
               "Checksum 2222h: HP 15c Collector’s Edition Rev B. It is safe to proceed.");
-    EXPECT_EQ(sameModel.summary(), "Checksum 2222h: HP 15c Collector’s Edition Rev B.");
-
-    const auto otherModel = file(0x1111, backup(0x3333));
-    EXPECT_EQ(otherModel.kind(), Kind::otherModel);
-    EXPECT_EQ(otherModel.onCalculator(), twelve);
-    EXPECT_TRUE(otherModel.isCaution());
-    EXPECT_EQ(otherModel.message(),
-              "Checksum 1111h: HP 15c Collector’s Edition Rev A. Your calculator has HP 12c "
-              "firmware, so this file is for a different model. Are you sure you want to install "
-              "it?");
-    EXPECT_EQ(otherModel.summary(), otherModel.message());
-
-    const auto same = file(0x1111, backup(0x1111));
-    EXPECT_EQ(same.kind(), Kind::alreadyOnCalculator);
-    EXPECT_TRUE(same.isCaution());
-    EXPECT_EQ(same.message(), "Checksum 1111h. This firmware is already on the calculator. You "
-                              "don’t need to install it again.");
-    EXPECT_EQ(same.summary(), same.message());
-
-    const auto unknownFile = file(0x4444, backup(0x1111));
-    EXPECT_EQ(unknownFile.kind(), Kind::unrecognized);
-    EXPECT_EQ(unknownFile.onCalculator(), fifteenA);
-    EXPECT_TRUE(unknownFile.isCaution());
-    EXPECT_EQ(unknownFile.message(), "Checksum 4444h" + unlistedFile);
+    EXPECT_EQ(safe.summary(), "Checksum 2222h: HP 15c Collector’s Edition Rev B.");
 }
 
-TEST(FirmwareFileAssessment, AgainstAnUnlistedBackup) {
-    const auto same = file(0x9090, backup(0x9090));
-    EXPECT_EQ(same.kind(), Kind::alreadyOnCalculator);
-    EXPECT_TRUE(same.isCaution());
+TEST(BackupNames, UseTheCatalogueTheChecksumAndTheLocalDate) {
+    struct Case {
+        const char* zone;
+        std::uint16_t checksum;
+        system_clock::time_point date;
+        std::string name;
+    };
+    // 23:30 UTC on 5 December 2026 is already the 6th in Tokyo; 02:00 UTC on the 6th, and a
+    // millisecond before local midnight, are still the 5th in New York.
+    const auto lateEvening = sys_days{year{2026} / 12 / 5} + 23h + 30min;
+    const auto sixth = sys_days{year{2026} / 12 / 6};
+    for (const Case& c : std::vector<Case>{
+             {"UTC0", 0x9090, lateEvening, "firmware-9090h-20261205.bin"},
+             {"UTC0", 0x1111, lateEvening, "hp15c-a-1111h-20261205.bin"},
+             {"JST-9", 0x3333, lateEvening, "hp12c-3333h-20261206.bin"},
+             {"EST5", 0x3333, sixth + 2h, "hp12c-3333h-20261205.bin"},
+             {"EST5", 0x3333, sixth + 5h - milliseconds(1), "hp12c-3333h-20261205.bin"},
+         }) {
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
+        EXPECT_EQ(backup(c.checksum).defaultBackupFileName(c.date), c.name) << c.zone;
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 
-    const auto knownFile = file(0x3333, backup(0x9090));
-    EXPECT_EQ(knownFile.kind(), Kind::known);
-    EXPECT_EQ(knownFile.onCalculator(), std::nullopt);
-    EXPECT_TRUE(knownFile.isCaution());
-    EXPECT_EQ(knownFile.message(),
-              "Checksum 3333h: HP 12c . Make sure your calculator is an HP 12c.");
-    EXPECT_EQ(knownFile, file(0x3333, std::nullopt));
-    EXPECT_NE(file(0x9090, backup(0x9090)), file(0x9090, std::nullopt));
-}
-
-TEST(BatchBackupNaming, NamesAndPaths) {
     EXPECT_EQ(BatchBackupNaming::filename("20261205-101500", 7), "hp15c-20261205-101500-007.bin");
-    EXPECT_EQ(BatchBackupNaming::filename("20261205-101500", 1234),
-              "hp15c-20261205-101500-1234.bin");
-    EXPECT_EQ(BatchBackupNaming::filename("X", 0), "hp15c-X-000.bin");
+    EXPECT_EQ(BatchBackupNaming::filename("X", 1234), "hp15c-X-1234.bin");
     EXPECT_EQ(BatchBackupNaming::fileURL("/tmp/backups", "X", 42),
               std::filesystem::path("/tmp/backups/hp15c-X-042.bin"));
 }
