@@ -19,21 +19,13 @@ const std::string hp15c = "HP 15c Collector’s Edition";
 const std::string hp16c = "HP 16c Collector’s Edition";
 const std::string hp12c = "HP 12c";
 
-std::string item(const std::string& checksum, const std::string& model = hp15c,
-                 const std::string& fileName = "stem", const std::string& description = "") {
-    return nlohmann::json{{"checksum", checksum},
-                          {"model", model},
-                          {"fileName", fileName},
-                          {"description", description}}
-        .dump();
+nlohmann::json item(const std::string& checksum, const std::string& model = hp15c,
+                    const std::string& fileName = "stem") {
+    return {{"checksum", checksum}, {"model", model}, {"fileName", fileName}, {"description", ""}};
 }
 
-std::string catalogue(const std::vector<std::string>& items) {
-    std::string text = R"({"firmware": [)";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        text += (i ? "," : "") + items[i];
-    }
-    return text + "]}";
+std::string catalogue(const std::vector<nlohmann::json>& items) {
+    return nlohmann::json{{"firmware", items}}.dump();
 }
 
 std::vector<KnownFirmwareEntry> parseText(const std::string& text) {
@@ -84,7 +76,7 @@ TEST(KnownFirmwareParse, RefusesTheFirstBadItemWithItsReason) {
     const std::string models = "\" must be one of HP 15c Collector’s Edition, HP 16c Collector’s "
                                "Edition, HP 12c.";
     const std::string names = "\" may use only lowercase letters, digits, and hyphens.";
-    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    std::vector<std::pair<std::vector<nlohmann::json>, std::string>> cases = {
         {{item("1111", "HP 15c Collector's Edition")},
          "Known firmware model \"HP 15c Collector's Edition" + models},
         {{item("1111", "hp 12c")}, "Known firmware model \"hp 12c" + models},

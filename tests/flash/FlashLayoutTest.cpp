@@ -8,13 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -88,12 +85,6 @@ TEST(FirmwareImage, LoadReadsOnlyRegularFilesWithoutWaitingOnAnythingElse) {
     const auto pipe = dir / "pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     std::filesystem::create_directory(dir / "sub");
-    const auto socketPath = dir / "socket";
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     // Should a load wait on the pipe, a writer that comes and goes releases it, so that the test
     // fails instead of hanging.
     std::jthread releaser([&](std::stop_token stop) {
@@ -108,13 +99,11 @@ TEST(FirmwareImage, LoadReadsOnlyRegularFilesWithoutWaitingOnAnythingElse) {
         {pipe, "a named pipe"},
         {"/dev/zero", "a device"},
         {dir / "sub", "a folder"},
-        {socketPath, "a socket"},
     };
     for (const auto& [path, what] : refused) {
         EXPECT_EQ(loadMessage(path),
                   "Could not read " + path.string() + ": it is " + what + ", not a regular file.");
     }
-    ::close(listening);
 
     // A file that is there but may not be read says so; "not found" would send the user looking
     // in the wrong place.
