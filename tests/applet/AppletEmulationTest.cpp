@@ -230,7 +230,7 @@ TEST_F(AppletEmulation, LeavesTheMonitorAsItWasAndStoresOnlyWhereItMay) {
     struct Case {
         std::uint32_t command;
         Words args;
-        std::size_t pageBufferWords;
+        std::size_t pageBufferWords; // a whole buffer of 128 words for every page programmed
     };
     target.setLockBit(6, true);
     target.write(bufferAddress, patternBytes(512, 11));
@@ -257,25 +257,22 @@ TEST_F(AppletEmulation, LeavesTheMonitorAsItWasAndStoresOnlyWhereItMay) {
             load(c.command, c.args);
             target.clearCpuWrites();
             const auto r = target.call(entry, budget, stackPointer, masked);
-            const auto where = ::testing::Message()
-                               << "command " << c.command << std::hex << " SP 0x" << stackPointer
-                               << " masked " << masked;
-            EXPECT_TRUE(r.returned) << where << " " << r.error;
+            SCOPED_TRACE(::testing::Message() << "command " << c.command << std::hex << " SP 0x"
+                                              << stackPointer << " masked " << masked);
+            EXPECT_TRUE(r.returned) << r.error;
             EXPECT_TRUE(r.calleeSavedRestored && r.stackPointerRestored && r.monitorFrameIntact &&
-                        r.interruptMaskRestored)
-                << where;
-            EXPECT_EQ(target.readWord(mailbox), ~c.command) << where;
+                        r.interruptMaskRestored);
+            EXPECT_EQ(target.readWord(mailbox), ~c.command);
             const auto& writes = target.cpuWrites();
-            ASSERT_FALSE(writes.empty()) << where;
+            ASSERT_FALSE(writes.empty());
             for (const auto& w : writes) {
-                EXPECT_TRUE(allowed(w)) << where << " wrote 0x" << w.address;
+                EXPECT_TRUE(allowed(w)) << " wrote 0x" << w.address;
             }
             EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
                                     [](const auto& w) { return w.address < Target::flashSize; }),
-                      static_cast<std::ptrdiff_t>(c.pageBufferWords))
-                << where;
-            EXPECT_EQ(writes.back().address, mailbox) << where;
-            EXPECT_EQ(writes.back().size, 4u) << where;
+                      static_cast<std::ptrdiff_t>(c.pageBufferWords));
+            EXPECT_EQ(writes.back().address, mailbox);
+            EXPECT_EQ(writes.back().size, 4u);
         }
     }
     ASSERT_FALSE(target.commands().empty());

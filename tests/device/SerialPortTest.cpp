@@ -56,11 +56,9 @@ TEST(SerialPort, JudgesCablesByTheLastNameIgnoringCase) {
              {"/dev/CU.USBMODEM14101", "CU.USBMODEM14101", true, true, 0},
              {"/dev/ttyacm0", "ttyacm0", true, true, 0},
              {"/dev/cu.usbserial-1420", "cu.usbserial-1420", false, true, 1},
-             {"/dev/TTYUSB3", "TTYUSB3", false, true, 1},
              {"/dev/cu.Bluetooth-Incoming-Port", "cu.Bluetooth-Incoming-Port", false, false, 2},
              {"/dev/tty.usbmodem101", "tty.usbmodem101", false, false, 2},
              {"/dev/cu.usbmodem/x", "x", false, false, 2},
-             {"ttyACM0", "ttyACM0", true, true, 0},
          }) {
         const SerialPort port{c.path};
         EXPECT_EQ(port.name(), c.name);
@@ -70,68 +68,48 @@ TEST(SerialPort, JudgesCablesByTheLastNameIgnoringCase) {
     }
 }
 
-const FakeSysfs::UsbDevice sambaMonitor{"03eb", "6124", "ATMEL", "SAM-BA", std::nullopt};
-const FakeSysfs::UsbDevice arduino{"2341", "0043", "Arduino (www.arduino.cc)", "Arduino Uno",
-                                   "85736323838351F0E1C1"};
-const FakeSysfs::UsbDevice ftdiWithoutNames{"0403", "6001", std::nullopt, std::nullopt,
-                                            std::nullopt};
-
-TEST(UsbIdentity, ReadsTheIdsAndNamesOfTheUsbDeviceAboveThePort) {
-    TempDir folder;
-    FakeSysfs sysfs(folder.path());
-    sysfs.addUsbPort("ttyACM0", "1-1", arduino, FakeSysfs::Driver::cdcAcm);
-    sysfs.addUsbPort("ttyUSB0", "1-2", ftdiWithoutNames, FakeSysfs::Driver::usbSerial);
-    sysfs.addUsbPort("ttyACM1", "1-3", sambaMonitor, FakeSysfs::Driver::cdcAcm);
-    sysfs.addPlatformPort("ttyS0");
-
-    // ttyACM: the interface's parent; the strings lose the kernel's newline.
-    EXPECT_EQ(readUsbIdentity(folder.path(), "ttyACM0"),
-              (UsbIdentity{0x2341, 0x0043, "Arduino (www.arduino.cc)", "Arduino Uno",
-                           "85736323838351F0E1C1"}));
-    // ttyUSB sits one level deeper; missing strings are empty, not an error, and the walk stops
-    // at the adapter rather than at the root hub above it.
-    EXPECT_EQ(readUsbIdentity(folder.path(), "ttyUSB0"), (UsbIdentity{0x0403, 0x6001, "", "", ""}));
-    const auto monitor = readUsbIdentity(folder.path(), "ttyACM1");
-    ASSERT_TRUE(monitor);
-    EXPECT_TRUE(monitor->isSambaMonitor());
-    EXPECT_EQ(monitor->description(), "03eb:6124 ATMEL SAM-BA");
-
-    // Not USB, not known, or not a port name at all.
-    for (const char* name : {"ttyS0", "ttyACM7", "", "../tty/ttyACM0"}) {
-        EXPECT_FALSE(readUsbIdentity(folder.path(), name)) << name;
-    }
-    EXPECT_FALSE(readUsbIdentity(folder / "absent", "ttyACM0"));
-
-    // An id must be four hexadecimal digits; upper case and a Windows line end are still the id.
-    const auto idVendor = folder / "devices/pci0000:00/0000:00:14.0/usb1/1-3/idVendor";
-    for (const char* bad : {"", "zz12", "103eb", "03eb x"}) {
-        std::ofstream(idVendor) << bad << '\n';
-        EXPECT_FALSE(readUsbIdentity(folder.path(), "ttyACM1")) << bad;
-    }
-    std::ofstream(idVendor) << "03EB\r\n";
-    EXPECT_TRUE(readUsbIdentity(folder.path(), "ttyACM1")->isSambaMonitor());
-}
-
-TEST(UsbIdentity, TheSambaMonitorIsTriedBeforeAndInsteadOfEveryOtherPort) {
+TEST(UsbIdentity, IsReadFromSysfsAndPutsTheSambaMonitorBeforeAndInsteadOfEveryOtherPort) {
     TempDir folder;
     FakeSysfs sysfs(folder / "sys");
     std::filesystem::create_directories(folder / "dev");
     for (const char* name : {"ttyACM0", "ttyACM1", "ttyACM2", "ttyUSB0", "ttyUSB1", "ttyS0"}) {
         folder.write(std::string("dev/") + name, {});
     }
-    sysfs.addUsbPort("ttyACM0", "1-1", arduino, FakeSysfs::Driver::cdcAcm);
-    sysfs.addUsbPort("ttyACM1", "1-4", sambaMonitor, FakeSysfs::Driver::cdcAcm);
+    const FakeSysfs::UsbDevice monitor{"03eb", "6124", "ATMEL", "SAM-BA", std::nullopt};
+    sysfs.addUsbPort("ttyACM0", "1-1",
+                     {"2341", "0043", "Arduino (www.arduino.cc)", "Arduino Uno", "8573F0E1C1"},
+                     FakeSysfs::Driver::cdcAcm);
+    sysfs.addUsbPort("ttyACM1", "1-4", monitor, FakeSysfs::Driver::cdcAcm);
     // ttyACM2 has no sysfs entry at all.
-    sysfs.addUsbPort("ttyUSB0", "1-2", ftdiWithoutNames, FakeSysfs::Driver::usbSerial);
+    sysfs.addUsbPort("ttyUSB0", "1-2", {"0403", "6001", {}, {}, {}}, FakeSysfs::Driver::usbSerial);
     // A monitor seen through a driver that names it ttyUSB: still confirmed by its id.
-    sysfs.addUsbPort("ttyUSB1", "1-5", sambaMonitor, FakeSysfs::Driver::usbSerial);
+    sysfs.addUsbPort("ttyUSB1", "1-5", monitor, FakeSysfs::Driver::usbSerial);
     sysfs.addPlatformPort("ttyS0");
 
-    const DeviceSerialPortListing listing(folder / "dev", folder / "sys");
-    const auto ports = listing.listPorts();
-    EXPECT_FALSE(ports[2].usb) << "a port without a sysfs entry is listed without an identity";
+    // ttyACM: the interface's parent; the strings lose the kernel's newline. ttyUSB sits one
+    // level deeper; missing strings are empty, not an error, and the walk stops at the adapter
+    // rather than at the root hub above it.
+    const auto sys = folder / "sys";
+    EXPECT_EQ(
+        readUsbIdentity(sys, "ttyACM0"),
+        (UsbIdentity{0x2341, 0x0043, "Arduino (www.arduino.cc)", "Arduino Uno", "8573F0E1C1"}));
+    EXPECT_EQ(readUsbIdentity(sys, "ttyUSB0"), (UsbIdentity{0x0403, 0x6001, "", "", ""}));
+    EXPECT_EQ(readUsbIdentity(sys, "ttyACM1")->description(), "03eb:6124 ATMEL SAM-BA");
+    // Not USB, not known, or not a port name at all.
+    for (const char* name : {"ttyS0", "ttyACM2", "", "../tty/ttyACM0"}) {
+        EXPECT_FALSE(readUsbIdentity(sys, name)) << name;
+    }
+    // An id must be four hexadecimal digits; upper case and a Windows line end are still the id
+    // (the last, which stays for what follows).
+    const auto idVendor = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-4/idVendor";
+    for (const char* bad : {"", "zz12", "103eb", "03eb x", "03EB\r"}) {
+        std::ofstream(idVendor) << bad << '\n';
+        EXPECT_EQ(readUsbIdentity(sys, "ttyACM1").has_value(), std::string(bad).ends_with('\r'));
+    }
+
+    const DeviceSerialPortListing listing(folder / "dev", sys);
     // Confirmed monitors first (in path order), then the named order: modem ports, adapters.
-    EXPECT_EQ(names(preferredOrder(programmingCables(ports))),
+    EXPECT_EQ(names(preferredOrder(programmingCables(listing.listPorts()))),
               (std::vector<std::string>{"ttyACM1", "ttyUSB1", "ttyACM0", "ttyACM2", "ttyUSB0"}));
     // Without identities nothing is confirmed and nothing is reordered.
     EXPECT_EQ(names(preferredOrder(programmingCables(

@@ -54,44 +54,34 @@ TEST(FlashCalw, WriteReportsEveryPageAsWrittenThenVerifies) {
         DriverHarness h;
         h.calculator->initOverrides = c.init;
         const Bytes image = testing::patternImage(5);
-        // In the order heard: 'p' for a page record, 'w' for a write value, 'v' for a verify one.
-        std::string order;
+        // Every write progress value with the number of page records heard by then.
+        std::vector<std::pair<double, std::size_t>> written;
         std::vector<FlashPageWrite> pages;
-        std::vector<double> written;
+        int verifyValues = 0;
         h.driver.writeApplication(
-            image,
-            [&](double f) {
-                order += 'w';
-                written.push_back(f);
-            },
-            [&](double) { order += 'v'; },
-            [&](const FlashPageWrite& p) {
-                order += 'p';
-                pages.push_back(p);
-            });
+            image, [&](double f) { written.emplace_back(f, pages.size()); },
+            [&](double) { ++verifyValues; }, [&](const FlashPageWrite& p) { pages.push_back(p); });
 
         EXPECT_EQ(h.calculator->application(), image);
         h.calculator->expectBootloaderUntouched();
         EXPECT_EQ(h.calculator->unlockRequests, applicationRegions());
         // One record per page, each just before its own progress value, then one more 1.0, then
         // the read-back in 28 blocks.
-        const int count = static_cast<int>((image.size() + c.pageSize - 1) / c.pageSize);
-        std::string expected;
-        for (int i = 0; i < count; ++i) {
-            expected += "pw";
-        }
-        EXPECT_EQ(order, expected + "w" + std::string(30, 'v'));
-        ASSERT_EQ(pages.size(), static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            const std::size_t offset = static_cast<std::size_t>(i) * c.pageSize;
+        const auto count = (image.size() + c.pageSize - 1) / c.pageSize;
+        ASSERT_EQ(pages.size(), count);
+        ASSERT_EQ(written.size(), count + 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t offset = i * c.pageSize;
             Bytes data(image.begin() + offset,
                        image.begin() + std::min(offset + c.pageSize, image.size()));
             data.resize(c.pageSize, 0xFF);
-            EXPECT_EQ(pages[i], (FlashPageWrite{static_cast<std::uint32_t>(0x4000 + offset), i,
-                                                count, data}));
-            EXPECT_DOUBLE_EQ(written[i], static_cast<double>(i + 1) / count);
+            EXPECT_EQ(pages[i],
+                      (FlashPageWrite{static_cast<std::uint32_t>(0x4000 + offset),
+                                      static_cast<int>(i), static_cast<int>(count), data}));
+            EXPECT_EQ(written[i], std::pair(static_cast<double>(i + 1) / count, i + 1));
         }
-        EXPECT_EQ(written.back(), 1.0);
+        EXPECT_EQ(written.back(), std::pair(1.0, count));
+        EXPECT_EQ(verifyValues, 30);
         EXPECT_EQ(h.countCommands("R"), 28);
     }
 
@@ -141,7 +131,6 @@ TEST(FlashCalw, UnlockGeometryFallsBackToDefaultsAndNeverReachesTheBootloader) {
         // Zero lock bits, page count and start page mean 16, 256 and 32.
         {{{0x14, 0x00002000}, {0x1C, 0}, {0x20, 0}}, application},
         // The application begins at the last lock bit, or beyond it: nothing to unlock.
-        {{{0x20, 256}}, {}},
         {{{0x20, 0x100000}}, {}},
         // More lock bits than pages: one page per region.
         {{{0x14, 0x00240000}, {0x1C, 0x20}, {0x20, 0x20}}, {0x20, 0x21, 0x22, 0x23}},
@@ -158,7 +147,6 @@ TEST(FlashCalw, UnlockGeometryFallsBackToDefaultsAndNeverReachesTheBootloader) {
         {{{0x18, 0xFF000200}}, application, true},
         // A buffer that is not free RAM.
         {{{0x0C, 0x00000200}}, {}, true},
-        {{{0x0C, 0x20002100}}, {}, true},
         {{{0x0C, 0x20007F00}}, {}, true},
     };
     for (const Case& c : cases) {
@@ -195,26 +183,6 @@ TEST(FlashCalw, TimeOutsNameWhatTheDriverWasDoing) {
         EXPECT_TRUE(h.link->triggered());
         h.calculator->expectBootloaderUntouched();
     }
-
-    // Reading a backup says only that the monitor stopped answering.
-    DriverHarness h;
-    h.link->injectWhen(FaultInjectingTransport::nthCommandStartingWith("R", 3),
-                       Fault::replyCutShort, 1);
-    EXPECT_EQ(flasherErrorOf([&] { h.driver.readApplication(); }), FlasherError::sambaTimeout());
-    EXPECT_EQ(h.link->commands().size(), 3u);
-}
-
-TEST(FlashCalw, AChipThatIsNotACortexM4IsReadOnceMoreBeforeItIsReported) {
-    DriverHarness h;
-    h.link->injectWhen(FaultInjectingTransport::commandIs("wE000ED00,4#"), Fault::wrongReplyByte,
-                       1);
-    EXPECT_TRUE(h.driver.identify().isSupported15C());
-    EXPECT_EQ(h.link->commands().size(), 6u);
-
-    // Another core is reported after the second look.
-    h.calculator->storeWord(FlashCalw::cpuid, 0x410FC231);
-    EXPECT_EQ(h.driver.identify().cpuid, 0x410FC231u);
-    EXPECT_EQ(h.link->commands().size(), 12u);
 }
 
 TEST(FlashCalw, AReadWhoseLastBlockIsFollowedByMoreBytesFails) {

@@ -36,18 +36,14 @@ public:
     std::vector<std::uint32_t> writeOffsets;
     std::vector<std::uint32_t> unlockRequests;
 
-    Bytes bootloader() const {
-        Bytes bytes(FlashLayout::applicationStart);
-        for (std::uint32_t a = 0; a < bytes.size(); ++a) {
-            bytes[a] = loadByte(a);
-        }
-        return bytes;
-    }
-
+    Bytes bootloader() const { return bytesAt(0, FlashLayout::applicationStart); }
     Bytes application() const {
-        Bytes bytes(FlashLayout::applicationSize);
-        for (std::uint32_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = loadByte(FlashLayout::applicationStart + i);
+        return bytesAt(FlashLayout::applicationStart, FlashLayout::applicationSize);
+    }
+    Bytes bytesAt(std::uint32_t address, std::uint32_t length) const {
+        Bytes bytes(length);
+        for (std::uint32_t i = 0; i < length; ++i) {
+            bytes[i] = loadByte(address + i);
         }
         return bytes;
     }

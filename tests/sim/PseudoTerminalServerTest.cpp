@@ -9,11 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <mutex>
-#include <pthread.h>
 #include <thread>
-#include <unistd.h>
 
 namespace pelwick {
 namespace {
@@ -102,38 +99,6 @@ TEST(PseudoTerminalServer, HangingUpIsACablePulledOut) {
     unplug.join();
     served.server.hangUp();
     EXPECT_THROW(POSIXSerialLink(served.server.slavePath(), 115200), FlasherError);
-}
-
-PseudoTerminalServer* signalledServer = nullptr;
-
-void stopFromSignal(int) {
-    signalledServer->stop();
-}
-
-TEST(PseudoTerminalServer, StopsServingOnTheCallingThreadFromASignalHandler) {
-    auto sim = std::make_shared<SimulatedCalculatorTransport>(0, true);
-    PseudoTerminalServer server(sim);
-    signalledServer = &server;
-    struct sigaction action {};
-    action.sa_handler = stopFromSignal;
-    struct sigaction previous {};
-    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
-
-    const pthread_t serving = ::pthread_self();
-    std::thread client([&] {
-        POSIXSerialLink link(server.slavePath(), 115200);
-        link.write(bytes("V#"));
-        EXPECT_EQ(link.readExactly(27, 2.0).size(), 27u);
-        ::pthread_kill(serving, SIGUSR1);
-    });
-    server.serve();
-    client.join();
-    ::sigaction(SIGUSR1, &previous, nullptr);
-
-    // A server that was stopped before it started does not serve at all.
-    PseudoTerminalServer idle(sim);
-    idle.stop();
-    idle.serve();
 }
 
 } // namespace
