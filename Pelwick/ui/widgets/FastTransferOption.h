@@ -19,7 +19,13 @@ public:
 
     void refresh();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    /// Gives the box an outline that stands out from the window in either colour scheme.
+    void outlineBox();
+
     FlasherStore& store_;
 };
 
