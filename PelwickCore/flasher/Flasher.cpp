@@ -96,8 +96,12 @@ ConnectedTarget Flasher::connect(const SerialPort& port, double timeout) const {
 
 ConnectedTarget Flasher::connectTo(const SerialPort& port, double timeout,
                                    bool rememberSilence) const {
+    if (trace) {
+        trace("open " + port.path);
+    }
     std::unique_ptr<ByteTransport> transport = openTransport(port);
     auto client = std::make_shared<SambaClient>(std::move(transport), sleep);
+    client->setTrace(trace);
     try {
         try {
             client->connect(timeout);

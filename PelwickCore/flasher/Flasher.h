@@ -53,6 +53,8 @@ struct Flasher {
 
     /// The settle time of a real cable.
     static constexpr double cableSettleSeconds = 0.01;
+    /// Traces every port opened and the conversation of every client made (none: no trace).
+    SambaClient::Trace trace{};
 
     /// Opens a serial link at 115,200 baud on the port's path.
     static std::unique_ptr<ByteTransport> openSerialLink(const SerialPort& port);

@@ -5,6 +5,7 @@
 #include "util/Format.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace pelwick {
 
@@ -38,10 +39,31 @@ bool isPrintableText(const std::string& line) {
 } // namespace
 
 SambaClient::SambaClient(std::unique_ptr<ByteTransport> transport, SleepFunction sleep)
-    : transport_(std::move(transport)), sleep_(std::move(sleep)) {}
+    : transport_(std::move(transport)), sleep_(sleep), untracedSleep_(std::move(sleep)) {}
+
+void SambaClient::setTrace(Trace trace) {
+    trace_ = std::move(trace);
+    sleep_ = untracedSleep_;
+    if (trace_) {
+        // The flash applet driver pauses through this sleep too, so its pauses are traced as well.
+        sleep_ = [sleep = untracedSleep_, trace = trace_](double seconds) {
+            trace(formatString("pause %.3f s", seconds));
+            sleep(seconds);
+        };
+    }
+}
+
+void SambaClient::traceDropped(std::size_t count) const {
+    if (trace_ && count > 0) {
+        trace_(formatString("discarded %zu bytes", count));
+    }
+}
 
 void SambaClient::sendCommand(const std::string& command) {
     commandTrace_.push_back(command);
+    if (trace_) {
+        trace_("send " + command);
+    }
     transport_->write(
         ByteView(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
 }
@@ -61,7 +83,7 @@ void SambaClient::connect(double timeout) {
         // switch to binary mode again and ask once more.
         sendCommand("T#");
         try {
-            (void)readUntilPromptOrTimeout(std::min(timeout, 1.0));
+            traceDropped(readUntilPromptOrTimeout(std::min(timeout, 1.0)).size());
         } catch (const std::exception&) {
         }
         enterBinaryModeQuietly();
@@ -87,9 +109,10 @@ void SambaClient::enterBinaryModeQuietly() {
     sendCommand("N#");
     try {
         // The answer (or an echo) comes within the first wait; whatever follows it has to end.
-        if (!transport_->read(blockSize, kEchoQuietSeconds).empty()) {
-            (void)transport_->discardUntilQuiet(kLeftoverQuietSeconds, kQuietLimitSeconds);
-        }
+        const std::size_t echoed = transport_->read(blockSize, kEchoQuietSeconds).size();
+        traceDropped(echoed > 0 ? echoed + transport_->discardUntilQuiet(kLeftoverQuietSeconds,
+                                                                         kQuietLimitSeconds)
+                                : 0);
     } catch (...) {
     }
 }
@@ -118,6 +141,9 @@ SambaClient::VersionReply SambaClient::readVersion(double timeout) {
             const std::string line = trimmed(std::string(buffer.begin(), end));
             if (!line.empty()) {
                 version_ = escapedDeviceText(line);
+                if (trace_) {
+                    trace_("version line \"" + version_ + "\"");
+                }
                 return isPrintableText(line) ? VersionReply::line : VersionReply::notText;
             }
             // An empty line with more behind it is a late answer to an earlier command (the "N#"
@@ -134,6 +160,9 @@ SambaClient::VersionReply SambaClient::readVersion(double timeout) {
         }
         const double remaining = secondsUntil(deadline);
         if (remaining <= 0) {
+            if (trace_) {
+                trace_(formatString("no version line within %.3f s", timeout));
+            }
             throw FlasherError::sambaTimeout();
         }
         const Bytes chunk = transport_->read(64, std::max(remaining, 0.05));
@@ -168,11 +197,21 @@ Bytes SambaClient::exchange(const std::string& command, std::size_t length, doub
     }
     try {
         sendCommand(command);
-        return lastToArrive(transport_->readExactly(length, timeout));
+        const auto sent = MonotonicClock::now();
+        Bytes reply = transport_->readExactly(length, timeout);
+        if (trace_) {
+            const std::chrono::duration<double, std::milli> waited = MonotonicClock::now() - sent;
+            trace_(formatString("reply %zu bytes after %.1f ms", reply.size(), waited.count()));
+        }
+        return lastToArrive(std::move(reply));
     } catch (const FlasherError& error) {
         // The reply may still come, and must not be taken for the next one.
         if (error.kind() == FlasherError::Case::sambaTimeout) {
             unsettled_ = true;
+            if (trace_) {
+                trace_(
+                    formatString("no complete reply of %zu bytes within %.3f s", length, timeout));
+            }
         }
         throw;
     }
@@ -183,6 +222,9 @@ Bytes SambaClient::lastToArrive(Bytes reply) {
         // One look, without waiting, at whether anything follows the reply.
         if (!transport_->read(1, 0).empty()) {
             unsettled_ = true;
+            if (trace_) {
+                trace_(unexpectedBytesDetail);
+            }
             throw FlasherError::sambaProtocol(unexpectedBytesDetail);
         }
         return reply;
@@ -205,6 +247,7 @@ Bytes SambaClient::lastToArrive(Bytes reply) {
         }
     }
     unsettled_ = more > 0;
+    traceDropped(more);
     return reply;
 }
 
@@ -241,6 +284,9 @@ void SambaClient::write(std::uint32_t address, ByteView data) {
         sendCommand(formatString("S%08X,%08X#", static_cast<std::uint32_t>(address + offset),
                                  static_cast<std::uint32_t>(n)));
         transport_->write(data.subspan(offset, n));
+        if (trace_) {
+            trace_(formatString("data %zu bytes", n));
+        }
         if (afterSendDelay_ > 0) {
             sleep_(afterSendDelay_);
         }
@@ -254,14 +300,14 @@ void SambaClient::go(std::uint32_t address) {
 
 void SambaClient::discardAvailable(double timeout) noexcept {
     try {
-        transport_->discardAvailable(timeout);
+        traceDropped(transport_->read(blockSize, timeout).size());
     } catch (...) {
     }
 }
 
 void SambaClient::discardUntilQuiet() noexcept {
     try {
-        (void)transport_->discardUntilQuiet(kLeftoverQuietSeconds, kQuietLimitSeconds);
+        traceDropped(transport_->discardUntilQuiet(kLeftoverQuietSeconds, kQuietLimitSeconds));
     } catch (...) {
     }
 }
@@ -269,11 +315,17 @@ void SambaClient::discardUntilQuiet() noexcept {
 void SambaClient::expectQuiet(double seconds) {
     if (!transport_->read(1, seconds).empty()) {
         unsettled_ = true;
+        if (trace_) {
+            trace_(unexpectedBytesDetail);
+        }
         throw FlasherError::sambaProtocol(unexpectedBytesDetail);
     }
 }
 
 void SambaClient::close() noexcept {
+    if (trace_) {
+        trace_("close");
+    }
     transport_->close();
 }
 

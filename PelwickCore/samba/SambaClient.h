@@ -4,6 +4,7 @@
 #include "util/Clock.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ public:
     /// of printable text.
     static constexpr const char* unexpectedBytesDetail = "unexpected bytes after a reply";
     static constexpr const char* notAVersionDetail = "the version reply is not a line of text";
+
+    /// Receives one line per event of the conversation, for a diagnostic trace: each command sent,
+    /// the size of each data block sent and of each reply (with how long it took), each pause,
+    /// each time-out and the input dropped. Payload bytes never appear in it.
+    using Trace = std::function<void(const std::string& line)>;
 
     /// Wraps an open transport; sends nothing.
     explicit SambaClient(std::unique_ptr<ByteTransport> transport, SleepFunction sleep = sleepFor);
@@ -81,6 +87,9 @@ public:
     /// The sleep used for pauses (shared with the flash applet driver so tests can record both).
     const SleepFunction& sleeper() const { return sleep_; }
 
+    /// Traces the conversation from now on (an empty function ends the trace).
+    void setTrace(Trace trace);
+
 private:
     enum class VersionReply { line, empty, notText };
 
@@ -91,9 +100,12 @@ private:
     // Sends a command and reads its `length`-byte reply, keeping replies in step (see above).
     Bytes exchange(const std::string& command, std::size_t length, double timeout);
     Bytes lastToArrive(Bytes reply);
+    void traceDropped(std::size_t count) const;
 
     std::unique_ptr<ByteTransport> transport_;
     SleepFunction sleep_;
+    SleepFunction untracedSleep_;
+    Trace trace_;
     std::string version_;
     std::vector<std::string> commandTrace_;
     double afterSendDelay_ = 0;
