@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "TraceLog.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,20 @@
 #include <unistd.h>
 
 namespace pelwick {
+
+std::ostream& Console::notes() {
+    if (quiet) {
+        return nowhere_;
+    }
+    return json() ? err : out;
+}
+
+std::function<void(const std::string&)> Console::deviceTrace(const std::string& source) const {
+    if (!trace) {
+        return {};
+    }
+    return trace->tracing(source);
+}
 
 Console Console::standard() {
     return Console{std::cin, std::cout, std::cerr, ::isatty(STDIN_FILENO) == 1,
