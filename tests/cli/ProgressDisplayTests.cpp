@@ -7,11 +7,16 @@ namespace pelwick {
 namespace {
 
 using namespace std::chrono_literals;
+using Style = ProgressDisplay::Style;
 
-struct FakeClock {
+struct FakeTerminal {
     MonotonicClock::time_point now{};
-    ProgressDisplay::Clock function() {
+    int columns = 0;
+    ProgressDisplay::Clock clock() {
         return [this] { return now; };
+    }
+    ProgressDisplay::Width width() {
+        return [this] { return columns; };
     }
 };
 
@@ -19,55 +24,62 @@ FlashPageWrite pageNumber(int index) {
     return FlashPageWrite{static_cast<std::uint32_t>(0x4000 + index * 512), index, 224, {}};
 }
 
-TEST(ProgressDisplay, PrintsOneLinePerPhaseWhenNotATerminal) {
+TEST(ProgressDisplay, PrintsOneLinePerTenthOfAPhaseWhenNotATerminal) {
     std::ostringstream out;
     {
-        ProgressDisplay display(out, false);
+        ProgressDisplay display(out, Style::lines);
         for (int k = 1; k <= 28; ++k) {
             display.update(k / 28.0, FlashProgressPhase::reading);
         }
         display.page(pageNumber(0));
-        display.update(0.5, FlashProgressPhase::writing);
+        display.update(0.55, FlashProgressPhase::writing);
+        display.update(0.58, FlashProgressPhase::writing);
         display.update(1.0, FlashProgressPhase::writing);
-        display.update(0.0, FlashProgressPhase::verifying);
-        display.update(0.5, FlashProgressPhase::verifying);
         // A second verification starts over.
+        display.update(0.5, FlashProgressPhase::verifying);
         display.update(0.0, FlashProgressPhase::verifying);
     }
-    EXPECT_EQ(out.str(), "Reading firmware…\nWriting firmware…\nVerifying firmware…\n"
-                         "Verifying firmware…\n");
+    std::string expected;
+    for (int percent = 0; percent <= 100; percent += 10) {
+        expected += "Reading firmware… " + std::to_string(percent) + "%\n";
+    }
+    expected += "Writing firmware… 50%\nWriting firmware… 100%\n"
+                "Verifying firmware… 50%\nVerifying firmware… 0%\n";
+    EXPECT_EQ(out.str(), expected);
 }
 
 TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
     std::ostringstream out;
-    FakeClock clock;
-    ProgressDisplay display(out, true, clock.function());
+    FakeTerminal terminal;
+    terminal.columns = 100;
+    ProgressDisplay display(out, Style::bar, terminal.clock(), terminal.width());
 
     display.page(pageNumber(0));
     display.update(1 / 224.0, FlashProgressPhase::writing);
     const std::string first = out.str();
-    EXPECT_EQ(first, "\rWriting   [------------------------------]   0%  page 1 of 224");
+    EXPECT_EQ(
+        first,
+        "\rWriting   [------------------------------]   0%  0.5/112.0 KiB  page 1 of 224\x1b[K");
 
     // Values within 50 ms of the last drawing are skipped, except the final one.
-    clock.now += 20ms;
-    display.page(pageNumber(1));
+    terminal.now += 20ms;
     display.update(2 / 224.0, FlashProgressPhase::writing);
     EXPECT_EQ(out.str(), first);
-    clock.now += 30ms;
+    terminal.now += 30ms;
     display.page(pageNumber(111));
     display.update(112 / 224.0, FlashProgressPhase::writing);
-    EXPECT_EQ(out.str().substr(first.size()),
-              "\rWriting   [###############---------------]  50%  page 112 of 224");
+    EXPECT_TRUE(out.str().ends_with("\rWriting   [###############---------------]  50%  "
+                                    "56.0/112.0 KiB  page 112 of 224\x1b[K"))
+        << out.str();
     display.page(pageNumber(223));
     display.update(1.0, FlashProgressPhase::writing);
-    EXPECT_TRUE(out.str().ends_with("\rWriting   [##############################] 100%  page 224 "
-                                    "of 224"));
+    EXPECT_TRUE(out.str().ends_with("] 100%  112.0/112.0 KiB  page 224 of 224\x1b[K"));
 
     // A new phase ends the line and draws a fresh bar at once.
-    clock.now += 1ms;
+    terminal.now += 1ms;
     display.update(0.0, FlashProgressPhase::verifying);
-    EXPECT_TRUE(
-        out.str().ends_with("page 224 of 224\n\rVerifying [------------------------------]   0%"))
+    EXPECT_TRUE(out.str().ends_with("\x1b[K\n\rVerifying [------------------------------]   0%  "
+                                    "0.0/112.0 KiB\x1b[K"))
         << out.str();
     display.finish();
     EXPECT_TRUE(out.str().ends_with("\n"));
@@ -77,13 +89,39 @@ TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
 
 TEST(ProgressDisplay, ANoteGetsALineOfItsOwnAndTheBarGoesOnBelowIt) {
     std::ostringstream out;
-    FakeClock clock;
-    ProgressDisplay display(out, true, clock.function());
-    display.page(pageNumber(111));
-    display.update(112 / 224.0, FlashProgressPhase::writing);
-    const std::string bar = "\rWriting   [###############---------------]  50%  page 112 of 224";
+    FakeTerminal terminal;
+    terminal.columns = 40;
+    ProgressDisplay display(out, Style::bar, terminal.clock(), terminal.width());
+    display.update(0.5, FlashProgressPhase::writing);
+    const std::string bar = "\rWriting   [###########-----------]  50%\x1b[K";
     display.note("Going on at the standard pace.");
     EXPECT_EQ(out.str(), bar + "\nGoing on at the standard pace.\n" + bar);
+}
+
+TEST(ProgressDisplay, FitsTheBarAndItsDetailsToTheTerminalsWidth) {
+    // Half the image written in 2 s: 28.0 KiB/s, 2 s left. The least useful details go first.
+    const std::pair<int, std::string> cases[] = {
+        {100, "Writing   [#############-------------]  50%  56.0/112.0 KiB  28.0 KiB/s  0:02 left"
+              "  page 112 of 224"},
+        {80, "Writing   [############-----------]  50%  56.0/112.0 KiB  28.0 KiB/s  0:02 left"},
+        {60, "Writing   [########-------]  50%  56.0/112.0 KiB  0:02 left"},
+        {40, "Writing   [###########-----------]  50%"},
+        {20, "Writing 50%"},
+        // A width the terminal does not tell is taken as 80.
+        {0, "Writing   [############-----------]  50%  56.0/112.0 KiB  28.0 KiB/s  0:02 left"},
+    };
+    for (const auto& [columns, expected] : cases) {
+        std::ostringstream out;
+        FakeTerminal terminal;
+        terminal.columns = columns;
+        ProgressDisplay display(out, Style::bar, terminal.clock(), terminal.width());
+        display.update(0.0, FlashProgressPhase::writing);
+        terminal.now += 2s;
+        display.page(pageNumber(111));
+        display.update(0.5, FlashProgressPhase::writing);
+        const std::string text = out.str();
+        EXPECT_EQ(text.substr(text.rfind('\r') + 1), expected + "\x1b[K") << columns;
+    }
 }
 
 } // namespace
