@@ -1,6 +1,7 @@
 #include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
+#include "JsonFacts.h"
 #include "ProgressDisplay.h"
 
 #include "firmware/VoyagerFirmwareChecksum.h"
@@ -8,7 +9,6 @@
 
 #include <chrono>
 #include <ostream>
-#include <stdexcept>
 
 namespace pelwick {
 
@@ -20,7 +20,7 @@ template <typename Save> void saveNamed(Save&& save) {
         save();
     } catch (const FileAccessError& error) {
         if (error.code() == std::errc::file_exists) {
-            throw std::runtime_error(userMessage(error) + " Pass --force to replace it.");
+            throw CommandError("fileExists", userMessage(error) + " Pass --force to replace it.");
         }
         throw;
     }
@@ -39,15 +39,21 @@ int runBackupCommand(const GlobalOptions& global, const BackupOptions& options, 
         requireWritableFolder(std::filesystem::current_path());
     }
 
-    DeviceSession session(global);
+    DeviceSession session(global, console.deviceTrace());
     const ConnectedTarget& target = session.connectSupported();
+    if (console.report) {
+        reportTarget(*console.report, target);
+    }
     Bytes firmware;
     {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+        ProgressDisplay display(console);
         firmware = session.flasher().readApplication(target.client, display.progress());
     }
     session.close();
     const BackupChecksumAssessment verdict = VoyagerFirmwareChecksum::backupAssessment(firmware);
+    if (console.report) {
+        console.report->set("calculator", calculatorFirmwareFacts(verdict));
+    }
 
     interrupts.finishFirst();
     std::filesystem::path file;
@@ -60,6 +66,11 @@ int runBackupCommand(const GlobalOptions& global, const BackupOptions& options, 
     } else {
         file = *options.output;
         saveNamed([&] { createFileAtomically(file, firmware); });
+    }
+    if (console.report) {
+        console.report->set("file", file.string());
+        console.report->set("bytes", firmware.size());
+        return 0;
     }
     console.out << "Saved " << firmware.size() << " bytes to " << file.string() << ".\n";
     console.out << verdict.message() << '\n';

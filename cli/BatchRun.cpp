@@ -1,7 +1,9 @@
 #include "BatchRun.h"
 
+#include "CommandError.h"
 #include "DeviceSession.h"
 #include "NamedPort.h"
+#include "TraceLog.h"
 #include "firmware/BatchBackupNaming.h"
 #include "sim/SimulatedCalculatorTransport.h"
 #include "util/Clock.h"
@@ -87,13 +89,17 @@ std::vector<SerialPort> BatchRun::attachedPorts() const {
     return connectionCandidates(ports);
 }
 
-std::unique_ptr<DeviceSession> BatchRun::openSession(const SerialPort& port) const {
+std::unique_ptr<DeviceSession> BatchRun::openSession(int number, const SerialPort& port) const {
+    SambaClient::Trace trace;
+    if (settings_.trace) {
+        trace = settings_.trace->tracing('#' + std::to_string(number));
+    }
     if (simulator_) {
-        return std::make_unique<DeviceSession>(simulator_, global_);
+        return std::make_unique<DeviceSession>(simulator_, global_, std::move(trace));
     }
     GlobalOptions onePort = global_;
     onePort.port = port.path;
-    return std::make_unique<DeviceSession>(onePort);
+    return std::make_unique<DeviceSession>(onePort, std::move(trace));
 }
 
 BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
@@ -103,7 +109,7 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
     report.port = port.path;
     const auto started = MonotonicClock::now();
     try {
-        const std::unique_ptr<DeviceSession> session = openSession(port);
+        const std::unique_ptr<DeviceSession> session = openSession(number, port);
         const ConnectedTarget& target = session->connect();
         report.chip = target.identity.name;
         session->connectSupported();
@@ -116,13 +122,26 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
                 flasher.readApplication(target.client));
             report.backupFile = file.filename().string();
         }
-        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true, {},
+        report.flashResult = "incomplete";
+        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true,
+                      [&report](double, FlashProgressPhase phase) {
+                          if (phase == FlashProgressPhase::verifying) {
+                              report.flashResult = "unverified";
+                          }
+                      },
                       {}, onPaceFallback);
         session->close();
         report.succeeded = true;
+        report.flashResult = "flashed";
         report.result = "Flashed and verified.";
     } catch (...) {
-        report.result = currentExceptionMessage();
+        const ErrorDescription error = currentError();
+        report.result = error.message;
+        report.errorKind = error.kind;
+        // A verify that found a difference leaves the calculator as a write cut short does.
+        if (error.kind == "verifyMismatch") {
+            report.flashResult = "incomplete";
+        }
     }
     report.seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
     return report;
@@ -131,9 +150,11 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
 void BatchRun::startUnit(int number, const SerialPort& port) {
     Unit& unit = units_.emplace_back();
     unit.port = port.path;
-    err_ << '#' << number << "  " << port.path << "  "
-         << (settings_.backupFolder ? "backing up, then flashing…" : "flashing…") << '\n'
-         << std::flush;
+    if (!settings_.quiet) {
+        err_ << '#' << number << "  " << port.path << "  "
+             << (settings_.backupFolder ? "backing up, then flashing…" : "flashing…") << '\n'
+             << std::flush;
+    }
     try {
         unit.worker = std::thread([this, &unit, number, port] {
             BatchUnitReport report =
@@ -142,7 +163,10 @@ void BatchRun::startUnit(int number, const SerialPort& port) {
                     err_ << '#' << number << "  " << line << '\n' << std::flush;
                 });
             const std::lock_guard lock(mutex_);
-            out_ << report.line() << '\n' << std::flush;
+            out_ << (settings_.json ? JsonReport::text(report.json(settings_.backupFolder))
+                                    : report.line())
+                 << '\n'
+                 << std::flush;
             reports_.push_back(std::move(report));
             unit.finished = true;
             changed_.notify_all();

@@ -21,13 +21,14 @@ namespace pelwick {
 
 class DeviceSession;
 class SimulatedCalculatorTransport;
+class TraceLog;
 
 /// The production line: watches the ports the global options describe and flashes (after an
 /// optional backup) and verifies every calculator that appears in programming mode. Each new port
 /// becomes the next unit; a port stays handled until it leaves the listing, so a calculator that
 /// stays attached is never touched twice. Units run one after another, or with `parallel` each
-/// on its own thread and connection at once. A line per finished unit goes to `out`; notices go
-/// to `err`.
+/// on its own thread and connection at once. A line per finished unit goes to `out` (text, or a
+/// JSON object); notices go to `err`.
 class BatchRun {
 public:
     struct Settings {
@@ -42,6 +43,12 @@ public:
         std::optional<int> unitLimit;
         /// Seconds between two looks at the port listing.
         double pollInterval = 0.5;
+        /// Each finished unit as a JSON object on one line (BatchUnitReport::json), not as text.
+        bool json = false;
+        /// No notice of each unit that starts.
+        bool quiet = false;
+        /// Traces each unit's conversation, its lines marked with the unit's number ("#3").
+        std::shared_ptr<TraceLog> trace;
     };
 
     BatchRun(GlobalOptions global, Settings settings, std::ostream& out, std::ostream& err);
@@ -69,7 +76,7 @@ private:
     };
 
     std::vector<SerialPort> attachedPorts() const;
-    std::unique_ptr<DeviceSession> openSession(const SerialPort& port) const;
+    std::unique_ptr<DeviceSession> openSession(int number, const SerialPort& port) const;
     BatchUnitReport flashUnit(int number, const SerialPort& port,
                               const TransferPace::FallbackHandler& onPaceFallback) const;
     void startUnit(int number, const SerialPort& port);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "JsonReport.h"
+
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -16,12 +19,20 @@ struct BatchUnitReport {
     bool succeeded = false;
     /// "Flashed and verified." or what went wrong.
     std::string result;
+    /// The kind of failure (ErrorDescription), for a unit that failed.
+    std::string errorKind;
+    /// How far the flash got: "notWritten", "incomplete" (the write began, or the verify found a
+    /// difference), "unverified" (every page written, the verify not done), "flashed".
+    std::string flashResult = "notWritten";
     double seconds = 0;
 
     /// "#3  /dev/ttyACM1  ATSAM4LC2C  backup hp15c-20261206-160501-003.bin  Flashed and
     /// verified.  4.2 s"; "?" stands for a chip that never answered, "no backup" for a unit
     /// without a saved backup.
     std::string line() const;
+    /// {"type": "unit", "unit", "port", "chip", "backup" (its path in `backupFolder`), "ok",
+    /// "result" (flashResult), "seconds", "error"}: one line of a batch's --json output.
+    JsonReport::Json json(const std::optional<std::filesystem::path>& backupFolder) const;
 };
 
 } // namespace pelwick

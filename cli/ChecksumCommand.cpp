@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "JsonFacts.h"
 
 #include "firmware/VoyagerFirmwareChecksum.h"
 #include "flash/FlashLayout.h"
@@ -15,7 +16,8 @@ int runChecksumCommand(const ChecksumOptions& options, Console& console) {
         backup = VoyagerFirmwareChecksum::backupAssessment(
             FirmwareImage::load(*options.against, false).data);
     }
-    int status = 0;
+    JsonReport::Json entries = JsonReport::Json::array();
+    std::optional<ErrorDescription> firstError;
     bool first = true;
     for (const std::string& file : options.files) {
         // Read as a firmware file is read for a flash: only regular files, and no more of them
@@ -24,8 +26,24 @@ int runChecksumCommand(const ChecksumOptions& options, Console& console) {
         try {
             data = FirmwareImage::load(file, false).data;
         } catch (...) {
-            console.err << currentExceptionMessage() << '\n';
-            status = 1;
+            const ErrorDescription error = currentError();
+            console.err << error.message << '\n';
+            entries.push_back({{"file", file}, {"error", JsonReport::describe(error)}});
+            if (!firstError) {
+                firstError = error;
+            }
+            continue;
+        }
+        const bool flashable =
+            static_cast<long long>(data.size()) == FlashLayout::expectedFirmwareByteCount;
+        const FirmwareFileAssessment verdict =
+            VoyagerFirmwareChecksum::firmwareFileAssessment(data, backup, false);
+        if (console.report) {
+            JsonReport::Json entry{
+                {"file", file}, {"bytes", data.size()}, {"flashable", flashable}};
+            entry.update(firmwareFileFacts(verdict));
+            entry["error"] = nullptr;
+            entries.push_back(std::move(entry));
             continue;
         }
         if (!first) {
@@ -35,17 +53,26 @@ int runChecksumCommand(const ChecksumOptions& options, Console& console) {
         console.out << file << '\n';
         console.out << "  Checksum:  " << VoyagerFirmwareChecksum::formattedOf(data) << '\n';
         console.out << "  Test menu: " << VoyagerFirmwareChecksum::testMenuDisplayOf(data) << '\n';
-        if (static_cast<long long>(data.size()) != FlashLayout::expectedFirmwareByteCount) {
+        if (!flashable) {
             // The checksum is still what such an image would show, but this file cannot be flashed.
             console.out << "  Size:      " << data.size() << " bytes; a firmware image has "
                         << FlashLayout::expectedFirmwareByteCount << " bytes.\n";
         }
-        console.out
-            << "  "
-            << VoyagerFirmwareChecksum::firmwareFileAssessment(data, backup, false).message()
-            << '\n';
+        console.out << "  " << verdict.message() << '\n';
     }
-    return status;
+    if (console.report) {
+        JsonReport::Json against;
+        if (backup) {
+            against = {{"file", *options.against}};
+            against.update(calculatorFirmwareFacts(*backup));
+        }
+        console.report->set("against", std::move(against));
+        console.report->set("files", std::move(entries));
+        if (firstError) {
+            console.report->setError(*firstError);
+        }
+    }
+    return firstError ? 1 : 0;
 }
 
 } // namespace pelwick

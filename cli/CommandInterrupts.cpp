@@ -1,5 +1,7 @@
 #include "CommandInterrupts.h"
 
+#include "JsonReport.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -43,6 +45,9 @@ void CommandInterrupts::endProcess(const std::string& farewell) {
     // command printed so far goes out first; nothing else is cleaned up, because nothing is left
     // half done in these moments (the port closes with the process).
     std::fflush(stdout);
+    if (console_.report) {
+        console_.report->write(console_.out, ErrorDescription{"interrupted", farewell});
+    }
     say(farewell);
     std::_Exit(interruptedStatus);
 }

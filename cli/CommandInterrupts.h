@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandError.h"
 #include "Console.h"
 #include "InterruptWatcher.h"
 
@@ -13,16 +14,17 @@ namespace pelwick {
 inline constexpr int interruptedStatus = 130;
 
 /// A command ended by an interrupt between two of its steps; the text says what was left undone.
-class Interrupted : public std::runtime_error {
+class Interrupted : public CommandError {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Interrupted(const std::string& farewell) : CommandError("interrupted", farewell) {}
 };
 
 /// What an interrupt (SIGINT, SIGTERM, SIGHUP) does to a command that talks to one calculator.
 /// While the command connects, reads or waits for an answer, an interrupt ends the process at once
-/// with `interruptedStatus`, after a sentence saying what was left undone: nothing has been
-/// written then, and no file is half saved. A step that must not be cut off (a file being saved,
-/// the page writes and verify of a flash) is finished first. Make it before any other thread.
+/// with `interruptedStatus`, after a sentence saying what was left undone (with --json, after the
+/// report too, which says the same): nothing has been written then, and no file is half saved. A
+/// step that must not be cut off (a file being saved, the page writes and verify of a flash) is
+/// finished first. Make it before any other thread.
 class CommandInterrupts {
 public:
     explicit CommandInterrupts(Console& console);

@@ -19,6 +19,12 @@ struct GlobalOptions {
     std::optional<double> settle;
     /// Flash without the settle pauses while the calculator keeps up (TransferPace).
     bool fast = false;
+    /// The result as JSON on standard output.
+    bool json = false;
+    /// A timestamped trace of every conversation with a calculator on standard error.
+    bool verbose = false;
+    /// Only errors, questions and the result.
+    bool quiet = false;
 };
 
 struct BackupOptions {
@@ -64,12 +70,34 @@ struct DemoOptions {
     std::optional<std::string> folder;
 };
 
-enum class CommandName { ports, info, simulate, backup, flash, verify, checksum, demo, batch };
+struct HelpOptions {
+    /// The command whose help is asked for; none: the program's.
+    std::optional<std::string> command;
+};
+
+/// `none`: the command line named no command (and asked for no version).
+enum class CommandName {
+    none,
+    ports,
+    info,
+    simulate,
+    backup,
+    flash,
+    verify,
+    checksum,
+    demo,
+    batch,
+    help,
+    version
+};
+
+/// The command's name as it is typed ("flash").
+const char* commandText(CommandName command);
 
 /// Everything the command line says: the global options, the chosen command and its options.
 struct CommandLine {
     GlobalOptions global;
-    CommandName command = CommandName::info;
+    CommandName command = CommandName::none;
     BackupOptions backup;
     FlashOptions flash;
     VerifyOptions verify;
@@ -77,9 +105,13 @@ struct CommandLine {
     SimulateOptions simulate;
     DemoOptions demo;
     BatchOptions batch;
+    HelpOptions help;
+    /// -V or --version was given.
+    bool versionAsked = false;
 
-    /// Declares the options and commands on `app`, writing into this object as CLI11 parses.
-    /// After a successful parse, `resolveCommand` names the command that was given.
+    /// Declares the options and commands on `app`, with their help, writing into this object as
+    /// CLI11 parses. After a successful parse, `resolveCommand` names the command that was given
+    /// (`version` also for --version).
     void declare(CLI::App& app);
     void resolveCommand(const CLI::App& app);
 };

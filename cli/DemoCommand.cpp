@@ -1,6 +1,7 @@
 #include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
+#include "JsonFacts.h"
 #include "ProgressDisplay.h"
 
 #include "firmware/VoyagerFirmwareChecksum.h"
@@ -47,12 +48,14 @@ std::filesystem::path demoFolder(const DemoOptions& options) {
 int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Console& console) {
     CommandInterrupts interrupts(console);
     interrupts.endAtOnce("Interrupted. The demo touched no real calculator.");
-    std::ostream& out = console.out;
+    JsonReport* report = console.report.get();
+    // The walk-through tells what happens; the test menu's value at the end is the result.
+    std::ostream& out = console.notes();
     const auto simulator = std::make_shared<SimulatedCalculatorTransport>(options.delay, true);
     // The demo paces its writes as on a cable, so that --fast shows what it saves.
     GlobalOptions paced = global;
     paced.settle = global.settle.value_or(Flasher::cableSettleSeconds);
-    DeviceSession session(simulator, paced);
+    DeviceSession session(simulator, paced, console.deviceTrace());
     auto step = [&](const char* title) { out << '\n' << title << '\n' << std::flush; };
 
     out << "Pelwick demo: a simulated calculator inside this program stands in for the cable and "
@@ -60,16 +63,22 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
 
     step("1. Identify the calculator");
     const ConnectedTarget& target = session.connectSupported();
+    if (report) {
+        reportTarget(*report, target);
+    }
     out << "   Found " << target.identity.name << " on " << target.port.path << " (monitor "
         << target.client->version() << "). It can be backed up and flashed.\n";
 
     step("2. Read and judge the installed firmware");
     Bytes current;
     {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+        ProgressDisplay display(console);
         current = session.flasher().readApplication(target.client, display.progress());
     }
     const BackupChecksumAssessment backup = VoyagerFirmwareChecksum::backupAssessment(current);
+    if (report) {
+        report->set("calculator", calculatorFirmwareFacts(backup));
+    }
     out << "   " << backup.message() << '\n';
     if (!backup.isRecognized()) {
         out << "   (The simulated calculator holds a stand-in image, not real firmware, so it is "
@@ -82,6 +91,9 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
     interrupts.finishFirst();
     const std::filesystem::path backupFile = writeNewFileAtomically(
         folder / backup.defaultBackupFileName(std::chrono::system_clock::now()), current);
+    if (report) {
+        report->set("backup", backupFile.string());
+    }
     out << "   Saved to " << backupFile.string()
         << ". Flashing this file would put the calculator back as it was.\n";
 
@@ -91,32 +103,46 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
         writeNewFileAtomically(folder / "pelwick-demo-image.bin", image);
     interrupts.endAtOnce("Interrupted. The demo touched no real calculator.");
     const FirmwareImage loaded{imageFile, image};
+    const FirmwareFileAssessment verdict =
+        VoyagerFirmwareChecksum::firmwareFileAssessment(image, backup, false);
+    if (report) {
+        report->set("file", imageFile.string());
+        report->set("firmware", firmwareFileFacts(verdict));
+    }
     out << "   " << imageFile.string() << " (" << image.size()
         << " bytes): a demo pattern, not calculator firmware.\n";
-    out << "   " << VoyagerFirmwareChecksum::firmwareFileAssessment(image, backup, false).message()
-        << '\n';
+    out << "   " << verdict.message() << '\n';
 
     step("5. Flash it at 0x04000 (the bootloader below is never written)");
     const auto started = MonotonicClock::now();
     {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+        ProgressDisplay display(console);
         session.flasher().write(loaded, FlashLayout::applicationStart, target.client, true,
                                 display.progress(), display.pageProgress(), display.paceFallback());
     }
-    const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
+    const double seconds = secondsSince(started);
+    if (report) {
+        report->set("result", "flashed");
+        report->set("seconds", seconds);
+    }
     out << formatString("   Flashed and verified. (%.1f s)\n", seconds);
 
     step("6. Verify it once more, as \"pelwick-cli verify\" does");
     {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+        ProgressDisplay display(console);
         session.flasher().verify(loaded, FlashLayout::applicationStart, target.client,
                                  display.progress());
     }
     out << "   Verified: the calculator holds " << imageFile.string() << ".\n";
     session.close();
 
-    step("7. Restart the calculator and open its test menu; it should show:");
-    out << VoyagerFirmwareChecksum::testMenuDisplayOf(image) << '\n';
+    if (!report) {
+        if (!console.quiet) {
+            console.out << '\n';
+        }
+        console.out << "7. Restart the calculator and open its test menu; it should show:\n"
+                    << VoyagerFirmwareChecksum::testMenuDisplayOf(image) << '\n';
+    }
     return 0;
 }
 

@@ -24,9 +24,10 @@ Flasher flasherFor(const GlobalOptions& options) {
 
 } // namespace
 
-DeviceSession::DeviceSession(const GlobalOptions& options)
+DeviceSession::DeviceSession(const GlobalOptions& options, SambaClient::Trace trace)
     : flasher_(flasherFor(options)), timeout_(options.timeout),
       namedPort_(options.demo ? std::nullopt : options.port) {
+    flasher_.trace = std::move(trace);
     if (options.settle) {
         flasher_.flashCommandSettleSeconds = *options.settle;
     }
@@ -34,8 +35,9 @@ DeviceSession::DeviceSession(const GlobalOptions& options)
 }
 
 DeviceSession::DeviceSession(std::shared_ptr<SimulatedCalculatorTransport> simulator,
-                             const GlobalOptions& options)
+                             const GlobalOptions& options, SambaClient::Trace trace)
     : flasher_(Flasher::simulated(std::move(simulator))), timeout_(options.timeout) {
+    flasher_.trace = std::move(trace);
     if (options.settle) {
         flasher_.flashCommandSettleSeconds = *options.settle;
     }

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "flasher/Flasher.h"
+#include "samba/SambaClient.h"
 
 #include <memory>
 #include <optional>
@@ -15,10 +16,11 @@ class SimulatedCalculatorTransport;
 /// session ends.
 class DeviceSession {
 public:
-    explicit DeviceSession(const GlobalOptions& options);
+    /// `trace`, when given, traces every port opened and every conversation (Flasher::trace).
+    explicit DeviceSession(const GlobalOptions& options, SambaClient::Trace trace = {});
     /// A session on a simulated calculator that the caller keeps (the demo command).
     DeviceSession(std::shared_ptr<SimulatedCalculatorTransport> simulator,
-                  const GlobalOptions& options);
+                  const GlobalOptions& options, SambaClient::Trace trace = {});
     ~DeviceSession();
 
     DeviceSession(const DeviceSession&) = delete;

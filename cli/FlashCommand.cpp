@@ -1,8 +1,10 @@
 #include "CommandInterrupts.h"
 #include "Commands.h"
 #include "DeviceSession.h"
+#include "JsonFacts.h"
 #include "ProgressDisplay.h"
 
+#include "device/FlasherError.h"
 #include "firmware/VoyagerFirmwareChecksum.h"
 #include "util/FileIO.h"
 #include "util/Format.h"
@@ -49,8 +51,9 @@ std::filesystem::path defaultBackupFolder() {
         home = user != nullptr ? user->pw_dir : nullptr;
     }
     if (home == nullptr || home[0] == '\0') {
-        throw std::runtime_error("No home folder to keep the backup in. Pass --backup-dir DIR, or "
-                                 "--no-backup to flash without a backup.");
+        throw CommandError("file",
+                           "No home folder to keep the backup in. Pass --backup-dir DIR, or "
+                           "--no-backup to flash without a backup.");
     }
     return std::filesystem::path(home) / ".local" / "share" / "pelwick" / "backups";
 }
@@ -88,32 +91,55 @@ std::string incompleteFirmwareText(const std::optional<std::filesystem::path>& b
 int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Console& console) {
     CommandInterrupts interrupts(console);
     interrupts.endAtOnce(nothingWritten);
+    JsonReport* report = console.report.get();
+    // How far the flash got, for --json: it is in the report whenever the report is written.
+    const auto result = [report](const char* stage) {
+        if (report) {
+            report->set("result", stage);
+        }
+    };
+    if (report) {
+        report->set("file", options.file);
+    }
+    result("notWritten");
     // A missing or wrong-size file is refused before the port is touched; what was read here is
     // what is judged, shown and written.
     const FirmwareImage image = FirmwareImage::load(options.file, true);
     if (!options.yes && !console.inputIsTerminal) {
-        throw std::runtime_error("Refusing to flash without confirmation: standard input is not a "
-                                 "terminal. Pass --yes to confirm.");
+        throw CommandError("notConfirmed",
+                           "Refusing to flash without confirmation: standard input is not a "
+                           "terminal. Pass --yes to confirm.");
     }
     const std::optional<std::filesystem::path> backupFolder = backupFolderFor(options);
 
-    DeviceSession session(global);
+    DeviceSession session(global, console.deviceTrace());
     const ConnectedTarget& target = session.connectSupported();
-    std::ostream& out = console.out;
-    out << "Connected to " << target.identity.name << " on " << target.port.path << ".\n"
-        << std::flush;
+    if (report) {
+        reportTarget(*report, target);
+    }
+    console.notes() << "Connected to " << target.identity.name << " on " << target.port.path
+                    << ".\n"
+                    << std::flush;
 
     Bytes current;
     {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+        ProgressDisplay display(console);
         current = session.flasher().readApplication(target.client, display.progress());
     }
     const BackupChecksumAssessment backup = VoyagerFirmwareChecksum::backupAssessment(current);
-    out << "On the calculator: " << backup.message() << '\n';
-    out << "In " << options.file << ": "
-        << VoyagerFirmwareChecksum::firmwareFileAssessment(image.data, backup, false).message()
-        << '\n'
-        << std::flush;
+    const FirmwareFileAssessment verdict =
+        VoyagerFirmwareChecksum::firmwareFileAssessment(image.data, backup, false);
+    if (report) {
+        report->set("calculator", calculatorFirmwareFacts(backup));
+        report->set("firmware", firmwareFileFacts(verdict));
+        report->set("backup", nullptr);
+    }
+    // The verdicts are what the question is about: they are shown whenever it is asked.
+    std::ostream& verdicts = options.yes      ? console.notes()
+                             : console.json() ? console.err
+                                              : console.out;
+    verdicts << "On the calculator: " << backup.message() << '\n';
+    verdicts << "In " << options.file << ": " << verdict.message() << '\n' << std::flush;
 
     std::optional<std::filesystem::path> backupFile;
     if (backupFolder) {
@@ -122,12 +148,19 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
         backupFile = writeNewFileAtomically(
             *backupFolder / backup.defaultBackupFileName(std::chrono::system_clock::now()),
             current);
-        out << "Saved the calculator's firmware to " << backupFile->string() << ".\n" << std::flush;
+        if (report) {
+            report->set("backup", backupFile->string());
+        }
+        // Where the backup went is part of the result, even with --quiet.
+        (console.json() ? console.notes() : console.out)
+            << "Saved the calculator's firmware to " << backupFile->string() << ".\n"
+            << std::flush;
         interrupts.endAtOnce(nothingWritten);
     }
 
     if (!options.yes && !userConfirms(console, backupFile.has_value())) {
-        throw std::runtime_error("Flash cancelled. Nothing was written to the calculator.");
+        throw CommandError("notConfirmed",
+                           "Flash cancelled. Nothing was written to the calculator.");
     }
     // The verdict is part of what the user agreed to; one that could not be shown is no verdict.
     if (const auto failure = console.takeOutputFailure()) {
@@ -138,13 +171,15 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
                            "left with incomplete firmware. Press Ctrl-C again to stop at once.",
                            incompleteFirmwareText(backupFile));
     const auto started = MonotonicClock::now();
-    {
-        ProgressDisplay display(console.err, console.errorIsTerminal);
+    result("incomplete");
+    try {
+        ProgressDisplay display(console);
         bool verifying = false;
         const FlashProgress showProgress = display.progress();
         const FlashProgress progress = [&](double fraction, FlashProgressPhase phase) {
             if (phase == FlashProgressPhase::verifying && !verifying) {
                 verifying = true;
+                result("unverified");
                 interrupts.finishFirst(
                     "Finishing the verify first. Press Ctrl-C again to stop at once.",
                     "Stopped during the verify. The firmware was written completely but not "
@@ -155,14 +190,25 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
         };
         session.flasher().write(image, FlashLayout::applicationStart, target.client, true, progress,
                                 display.pageProgress(), display.paceFallback());
+    } catch (const FlasherError& error) {
+        // A verify that found a difference leaves the calculator as a write cut short does.
+        if (error.kind() == FlasherError::Case::verifyMismatch) {
+            result("incomplete");
+        }
+        throw;
     }
     // Only the report is left; an interrupt now changes nothing.
     interrupts.finishFirst();
-    const double seconds = std::chrono::duration<double>(MonotonicClock::now() - started).count();
+    result("flashed");
+    const double seconds = secondsSince(started);
     session.close();
-    out << formatString("Flashed and verified. (%.1f s)\n", seconds);
-    out << "After a restart the test menu should show: "
-        << VoyagerFirmwareChecksum::testMenuDisplayOf(image.data) << '\n';
+    if (report) {
+        report->set("seconds", seconds);
+        return 0;
+    }
+    console.out << formatString("Flashed and verified. (%.1f s)\n", seconds);
+    console.out << "After a restart the test menu should show: "
+                << VoyagerFirmwareChecksum::testMenuDisplayOf(image.data) << '\n';
     return 0;
 }
 

@@ -1,10 +1,11 @@
 #include "NamedPort.h"
 
+#include "CommandError.h"
+
 #include "device/FlasherError.h"
 
 #include <cerrno>
 #include <filesystem>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,9 +15,9 @@ namespace pelwick {
 namespace {
 
 [[noreturn]] void refuseNotASerialPort(const std::string& path) {
-    throw std::runtime_error(path +
-                             " is not a serial port. The calculator's monitor appears as a "
-                             "ttyACM… (or cu.usbmodem…) device; pass that device with --port.");
+    throw CommandError("notASerialPort",
+                       path + " is not a serial port. The calculator's monitor appears as a "
+                              "ttyACM… (or cu.usbmodem…) device; pass that device with --port.");
 }
 
 } // namespace

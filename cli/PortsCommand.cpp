@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "DeviceSession.h"
+#include "JsonFacts.h"
 #include "NamedPort.h"
 
 #include "util/Format.h"
@@ -31,7 +32,7 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
             port.usb = readUsbIdentity(root, port.name());
         }
     }
-    if (listed.empty()) {
+    if (listed.empty() && !console.report) {
         console.out << "No serial ports found"
                     << (global.demo || global.port ? "" : " in " + global.deviceDirectory) << ".\n";
         return 0;
@@ -49,6 +50,19 @@ int runPortsCommand(const GlobalOptions& global, Console& console) {
     std::vector<SerialPort> ordered = preferredOrder(programmingCables(listed));
     std::copy_if(listed.begin(), listed.end(), std::back_inserter(ordered),
                  [](const SerialPort& port) { return !port.isLikelyProgrammingCable(); });
+
+    if (console.report) {
+        JsonReport::Json ports = JsonReport::Json::array();
+        for (const SerialPort& port : ordered) {
+            ports.push_back({{"path", port.path},
+                             {"cable", port.isLikelyProgrammingCable()},
+                             {"rank", port.rank()},
+                             {"tried", isTried(port)},
+                             {"usb", usbFacts(port.usb)}});
+        }
+        console.report->set("ports", std::move(ports));
+        return 0;
+    }
 
     std::size_t pathWidth = 4;
     for (const SerialPort& port : ordered) {

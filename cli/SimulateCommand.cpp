@@ -22,7 +22,7 @@ int runSimulateCommand(const SimulateOptions& options, Console& console) {
         link.emplace(*options.link, server.slavePath());
     }
     console.out << server.slavePath() << '\n' << std::flush;
-    if (link) {
+    if (link && !console.quiet) {
         console.err << "Linked " << link->path().string() << " to the simulated calculator. "
                     << "Press Ctrl-C to stop.\n"
                     << std::flush;

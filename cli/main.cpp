@@ -2,20 +2,26 @@
 // Exit status: 0 done, 1 the operation failed (the reason on standard error), 2 wrong usage,
 // 130 ended by an interrupt.
 
+#include "AsciiFallback.h"
+#include "BuildInfo.h"
 #include "CommandInterrupts.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "JsonReport.h"
+#include "TraceLog.h"
 
 #include "device/FlasherError.h"
 #include "device/SerialOpenHelp.h"
-#include "util/FileIO.h"
+#include "samba/SambaAppletImage.h"
 
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -44,15 +50,36 @@ int runCommand(const pelwick::CommandLine& line, pelwick::Console& console) {
         return pelwick::runDemoCommand(line.global, line.demo, console);
     case CommandName::batch:
         return pelwick::runBatchCommand(line.global, line.batch, console);
+    case CommandName::version:
+        return pelwick::runVersionCommand(console);
+    case CommandName::none:
+    case CommandName::help:
+        break;
     }
     return usageStatus;
 }
 
 // A port that cannot be opened (not permitted, busy) gets one line of help under the error's own
 // text: whose group the port is in and how to get in, or who holds it.
-void printOpenHint(const pelwick::FlasherError& error, std::ostream& err) {
-    if (const auto help = pelwick::serialOpenHelp(error.text(), error.openErrno())) {
-        err << *help << '\n';
+std::optional<std::string> openHint() {
+    try {
+        throw;
+    } catch (const pelwick::FlasherError& error) {
+        if (error.kind() == pelwick::FlasherError::Case::serialOpenFailed) {
+            return pelwick::serialOpenHelp(error.text(), error.openErrno());
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+bool wasInterrupted() {
+    try {
+        throw;
+    } catch (const pelwick::Interrupted&) {
+        return true;
+    } catch (...) {
+        return false;
     }
 }
 
@@ -67,24 +94,66 @@ void keepStandardStreamsOpen() {
     }
 }
 
+// With --json even a command line that could not be understood gets its JSON answer. The option
+// is looked for before parsing, because the parse may fail before it reaches it.
+bool asksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int usageError(const pelwick::CommandLine& line, const std::string& message, bool json,
+               const char* hint = "Run with --help for more information.") {
+    std::cerr << message << '\n' << hint << '\n';
+    if (json) {
+        const char* command = pelwick::commandText(line.command);
+        pelwick::JsonReport report(*command != '\0' ? pelwick::JsonReport::Json(command)
+                                                    : pelwick::JsonReport::Json());
+        report.write(std::cout, pelwick::ErrorDescription{"usage", message});
+    }
+    return usageStatus;
+}
+
+int showHelp(const CLI::App& app, const pelwick::CommandLine& line) {
+    if (!line.help.command) {
+        // app.help() would explain the help command itself, the one that was given.
+        std::cout << app.get_formatter()->make_help(&app, app.get_name(),
+                                                    CLI::AppFormatMode::Normal);
+        return 0;
+    }
+    for (const CLI::App* command : app.get_subcommands({})) {
+        if (command->get_name() == *line.help.command) {
+            std::cout << command->help(app.get_name());
+            return 0;
+        }
+    }
+    return usageError(line, "There is no command \"" + *line.help.command + "\".", false,
+                      "Run \"pelwick-cli help\" for the list of commands.");
+}
+
 int runReportingFailures(const pelwick::CommandLine& line, pelwick::Console& console) {
     try {
-        return runCommand(line, console);
-    } catch (const pelwick::Interrupted& interrupted) {
-        std::cout.flush();
-        std::cerr << interrupted.what() << '\n';
-        return pelwick::interruptedStatus;
-    } catch (const pelwick::FlasherError& error) {
-        std::cout.flush();
-        std::cerr << error.errorDescription() << '\n';
-        if (error.kind() == pelwick::FlasherError::Case::serialOpenFailed) {
-            printOpenHint(error, std::cerr);
+        const int status = runCommand(line, console);
+        if (console.report) {
+            console.report->write(console.out);
         }
-        return failureStatus;
+        return status;
     } catch (...) {
+        const pelwick::ErrorDescription error = pelwick::currentError();
+        const std::optional<std::string> hint = openHint();
+        const int status = wasInterrupted() ? pelwick::interruptedStatus : failureStatus;
         std::cout.flush();
-        std::cerr << pelwick::currentExceptionMessage() << '\n';
-        return failureStatus;
+        if (console.report) {
+            console.report->write(console.out, error);
+        }
+        std::cerr << error.message << '\n';
+        if (hint) {
+            std::cerr << *hint << '\n';
+        }
+        return status;
     }
 }
 
@@ -95,18 +164,59 @@ int main(int argc, char** argv) {
     // A reader of the output who goes away ("pelwick-cli flash … | head") makes the next write
     // fail, which is reported; it must never end the program in the middle of a flash.
     std::signal(SIGPIPE, SIG_IGN);
+    // A terminal that cannot show "…", "’", "—" or "·" gets ASCII stand-ins for them.
+    std::optional<pelwick::AsciiFallback> asciiOut;
+    std::optional<pelwick::AsciiFallback> asciiErr;
+    if (!pelwick::userLocaleIsUtf8()) {
+        asciiOut.emplace(std::cout);
+        asciiErr.emplace(std::cerr);
+    }
 
-    CLI::App app("pelwick-cli", "pelwick-cli");
+    CLI::App app("", "pelwick-cli");
     pelwick::CommandLine line;
     line.declare(app);
+    const bool json = asksForJson(argc, argv);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? 0 : usageStatus;
+        if (error.get_exit_code() == 0) {
+            return app.exit(error); // --help
+        }
+        line.resolveCommand(app);
+        if (line.command == pelwick::CommandName::none &&
+            dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && !app.remaining().empty()) {
+            // The first word that is not an option names the command.
+            return usageError(line, "There is no command \"" + app.remaining().front() + "\".",
+                              json, "Run \"pelwick-cli help\" for the list of commands.");
+        }
+        return usageError(line, error.what(), json);
     }
     line.resolveCommand(app);
 
+    using pelwick::CommandName;
+    if (line.command == CommandName::none) {
+        // A bare "pelwick-cli" is a question about how to use it, answered on standard error.
+        std::cerr << app.help();
+        return usageStatus;
+    }
+    if (line.command == CommandName::help) {
+        return showHelp(app, line);
+    }
+    if (line.command == CommandName::simulate && line.global.json) {
+        return usageError(line,
+                          "simulate writes no JSON: it prints the terminal's path and serves it "
+                          "until interrupted.",
+                          json);
+    }
+
     pelwick::Console console = pelwick::Console::standard();
+    console.quiet = line.global.quiet;
+    if (line.global.json) {
+        console.report = std::make_shared<pelwick::JsonReport>(pelwick::commandText(line.command));
+    }
+    if (line.global.verbose) {
+        console.trace = std::make_shared<pelwick::TraceLog>(std::cerr);
+    }
     int status = runReportingFailures(line, console);
     // A result that could not be written is not a success.
     if (const auto failure = console.takeOutputFailure()) {

@@ -9,7 +9,9 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 
 namespace pelwick::testing {
@@ -192,6 +194,53 @@ TEST(CliBatch, ParallelFlashesEveryAttachedCalculatorAtOnce) {
     // Every good unit had started before any of them was done.
     EXPECT_LT(*std::max_element(firsts.begin(), firsts.end()),
               *std::min_element(lasts.begin(), lasts.end()));
+}
+
+TEST(CliBatch, JsonGivesALinePerUnitAsItEndsThenASummary) {
+    BatchSetup bench(3, 0.001);
+    bench.calculators[1]->pullCableAtAppletRun(40);
+    const CliRun run = runCli(bench.batch(
+        {"--parallel", "--count", "3", "--json", "--backup-dir", bench.backups.string()}));
+    bench.stopAll();
+    EXPECT_EQ(run.status, 1) << run.err;
+
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(run.out);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    const nlohmann::json& summary = lines.back();
+    EXPECT_EQ(summary["type"], "summary");
+    EXPECT_EQ(summary["command"], "batch");
+    EXPECT_EQ(summary["ok"], false);
+    EXPECT_EQ(summary["done"], 2);
+    EXPECT_EQ(summary["failed"], 1);
+    EXPECT_EQ(summary["error"]["kind"], "unitsFailed");
+    std::set<int> numbers;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const nlohmann::json& unit = lines[i];
+        EXPECT_EQ(unit["type"], "unit");
+        const int number = unit["unit"];
+        numbers.insert(number);
+        const BatchCalculator& calculator = *bench.calculators[number - 1];
+        SCOPED_TRACE(number);
+        EXPECT_EQ(unit["port"], calculator.link().string());
+        EXPECT_EQ(unit["chip"], "ATSAM4LC2C");
+        EXPECT_EQ(readWholeFile(unit["backup"].get<std::string>()),
+                  calculator.originalApplication());
+        if (number == 2) {
+            EXPECT_EQ(unit["ok"], false);
+            EXPECT_EQ(unit["result"], "incomplete");
+            EXPECT_EQ(unit["error"]["kind"], "serialPortClosed");
+            EXPECT_EQ(unit["error"]["message"], cablePulledText);
+        } else {
+            EXPECT_EQ(unit["ok"], true);
+            EXPECT_EQ(unit["result"], "flashed");
+            EXPECT_EQ(unit["error"], nullptr);
+        }
+    }
+    EXPECT_EQ(numbers, (std::set<int>{1, 2, 3}));
 }
 
 TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {

@@ -79,8 +79,8 @@ TEST(CliFlash, FlashesAfterJudgingAndBackingUpTheCalculator) {
         std::regex_search(run.out, std::regex("\nFlashed and verified\\. \\(\\d+\\.\\d s\\)\n")))
         << run.out;
     EXPECT_TRUE(contains(run.out, VoyagerFirmwareChecksum::testMenuDisplayOf(imageBytes) + "\n"));
-    // Without a terminal, one line per phase.
-    EXPECT_EQ(run.err, "Reading firmware…\nWriting firmware…\nVerifying firmware…\n");
+    // Without a terminal, progress comes in lines.
+    EXPECT_TRUE(run.err.ends_with("\nVerifying firmware… 100%\n")) << run.err;
 
     const auto saved = filesIn(backups);
     ASSERT_EQ(saved.size(), 1u);
@@ -149,7 +149,8 @@ TEST(CliFlash, AsksOnATerminalAndShowsABarThatFollowsThePages) {
     EXPECT_TRUE(contains(accepted.out, "\nFlashed and verified. ("));
     const std::string& shown = accepted.err;
     EXPECT_TRUE(contains(shown, "\rReading   [##############################] 100%")) << shown;
-    EXPECT_TRUE(contains(shown, "] 100%  page 224 of 224"));
+    EXPECT_TRUE(contains(shown, "] 100%  112.0/112.0 KiB"));
+    EXPECT_TRUE(contains(shown, "  page 1 of 224"));
     EXPECT_TRUE(contains(shown, "\rVerifying [##############################] 100%"));
     // Verifying starts a fresh line, and redraws are throttled well below one per page.
     const auto verifying = shown.find("\rVerifying");

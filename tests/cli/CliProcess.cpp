@@ -31,8 +31,8 @@ const std::filesystem::path& testDataHome() {
     return folder.path();
 }
 
-// The child's environment: ours, with XDG_DATA_HOME set to the test run's folder, and `extra`
-// in place of the entries of the same names.
+// The child's environment: ours, with XDG_DATA_HOME set to the test run's folder, a UTF-8 locale,
+// and `extra` in place of the entries of the same names.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> entries;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -44,6 +44,8 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& extra)
         entries.push_back(entry);
     };
     put("XDG_DATA_HOME=" + testDataHome().string());
+    // The texts are compared as they read under UTF-8, whatever the locale of the test run.
+    put("LC_ALL=C.UTF-8");
     for (const std::string& entry : extra) {
         put(entry);
     }

@@ -17,7 +17,8 @@ struct CliRunOptions {
     bool terminal = false;
     std::string input;
     /// "NAME=value" entries for the child's environment. XDG_DATA_HOME is a folder of the test run
-    /// unless given here, so that no default backup lands in a real home folder.
+    /// unless given here, so that no default backup lands in a real home folder, and LC_ALL is
+    /// C.UTF-8.
     std::vector<std::string> environment;
     /// Standard output: a pipe the test reads, a pipe whose reader has gone, closed, or /dev/full.
     enum class Output { pipe, readerGone, closed, full } output = Output::pipe;

@@ -97,7 +97,7 @@ TEST(CliSimulate, AServerThatDiesInTheMiddleOfABackupIsACableDisconnect) {
     ASSERT_FALSE(served.terminal().empty());
     const auto out = folder / "out.bin";
     BackgroundCli backup({"--device-dir", folder.path().string(), "backup", "-o", out.string()});
-    EXPECT_EQ(backup.readErrorLine(10), "Reading firmware…");
+    EXPECT_EQ(backup.readErrorLine(10), "Reading firmware… 0%");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     served.process().signal(SIGKILL);
 

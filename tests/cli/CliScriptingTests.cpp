@@ -1,0 +1,327 @@
+// What scripts and people rely on besides the operations: the version line, help, JSON results
+// (failures included), the trace, quiet output and ASCII under a locale that is not UTF-8.
+
+#include "BatchCalculator.h"
+#include "CliProcess.h"
+#include "CommandLine.h"
+
+#include "firmware/VoyagerFirmwareChecksum.h"
+#include "support/TempDir.h"
+#include "util/FileIO.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+namespace pelwick::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Standard output of a --json run: exactly one line holding one JSON object.
+Json document(const CliRun& run) {
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    return Json::parse(run.out);
+}
+
+TEST(CliVersion, IsOneLineWithTheVersionCommitAndAppletSize) {
+    const std::regex line(
+        R"(pelwick-cli \d+\.\d+\.\d+ \(commit ([0-9a-f]{12}(-dirty)?|unknown), flash applet 2652 bytes\)\n)");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"-V"}, {"version"}, {"--demo", "info", "-V"}}) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 0) << args[0];
+        EXPECT_TRUE(std::regex_match(run.out, line)) << run.out;
+    }
+}
+
+TEST(CliHelp, EveryCommandExplainsItselfForPeople) {
+    // A bare command line is a usage error that shows the usage.
+    const CliRun bare = runCli({});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_TRUE(bare.out.empty());
+    EXPECT_TRUE(contains(bare.err, "Usage: pelwick-cli [OPTIONS] COMMAND")) << bare.err;
+    EXPECT_EQ(runCli({"help", "frobnicate"}).status, 2);
+    EXPECT_EQ(runCli({"frobnicate"}).err, "There is no command \"frobnicate\".\nRun \"pelwick-cli "
+                                          "help\" for the list of commands.\n");
+
+    for (const char* command : {"ports", "info", "simulate", "backup", "flash", "verify",
+                                "checksum", "batch", "demo", "help", "version"}) {
+        SCOPED_TRACE(command);
+        const CliRun help = runCli({"help", command});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(runCli({command, "--help"}).out, help.out);
+        // The global options, examples and exit statuses in every command's help.
+        for (const char* part : {"Global options", "--timeout SECONDS", "Examples:\n  pelwick-cli ",
+                                 "Exit status: 0 done, 1 failed"}) {
+            EXPECT_TRUE(contains(help.out, part)) << part << "\n" << help.out;
+        }
+        // No value names run into validator names, defaults or markers.
+        for (const char* clutter : {"REQUIRED", "TEXT", ":SECONDS", "Excludes:", "Needs:", "=3"}) {
+            EXPECT_FALSE(contains(help.out, clutter)) << clutter << "\n" << help.out;
+        }
+        const auto longest = [](const std::string& text) {
+            std::istringstream lines(text);
+            std::size_t width = 0;
+            for (std::string line; std::getline(lines, line);) {
+                // Characters, not bytes: "…" is one column.
+                width = std::max<std::size_t>(
+                    width, std::count_if(line.begin(), line.end(),
+                                         [](char c) { return (c & 0xC0) != 0x80; }));
+            }
+            return width;
+        };
+        EXPECT_LE(longest(help.out), 80u);
+    }
+    // A number out of range is refused in words, without a 309-digit limit.
+    const CliRun count = runCli({"--demo", "batch", "x.bin", "--count", "0"});
+    EXPECT_EQ(count.status, 2);
+    EXPECT_EQ(count.err, "--count: Give the number of units as a whole number from 1 to 1000000 "
+                         "(not \"0\").\nRun with --help for more information.\n");
+}
+
+TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
+    TempDir folder;
+    const Bytes imageBytes = patternImage(21);
+    const auto image = folder.write("image.bin", imageBytes);
+    const std::string checksum = VoyagerFirmwareChecksum::formattedOf(imageBytes);
+    const auto backup = folder / "backup.bin";
+
+    const Json ports = document(runCli({"--demo", "ports", "--json"}));
+    EXPECT_EQ(ports["ports"][0]["path"], "/dev/cu.usbmodemDEMO");
+    EXPECT_EQ(ports["ports"][0]["tried"], true);
+
+    const Json info = document(runCli({"--demo", "--json", "info"}));
+    EXPECT_EQ(info["command"], "info");
+    EXPECT_EQ(info["ok"], true);
+    EXPECT_EQ(info["error"], nullptr);
+    EXPECT_EQ(info["chip"], "ATSAM4LC2C");
+    EXPECT_EQ(info["cidr"], "0xAB0A07E0");
+    EXPECT_EQ(info["monitor"], "v1.1 Dec 15 2013 19:03:14");
+    EXPECT_EQ(info["flashBytes"], 131072);
+    EXPECT_EQ(info["supported"], true);
+
+    const Json saved = document(runCli({"--demo", "--json", "backup", "-o", backup.string()}));
+    EXPECT_EQ(saved["file"], backup.string());
+    EXPECT_EQ(saved["bytes"], 0x1C000);
+    EXPECT_EQ(saved["calculator"]["checksum"], "9090h");
+    EXPECT_EQ(saved["calculator"]["known"], true);
+
+    const Json sums =
+        document(runCli({"--json", "checksum", image.string(), "--against", backup.string()}));
+    EXPECT_EQ(sums["against"]["checksum"], "9090h");
+    EXPECT_EQ(sums["files"][0]["checksum"], checksum);
+    EXPECT_EQ(sums["files"][0]["testMenu"], "ChE - - " + checksum);
+    EXPECT_EQ(sums["files"][0]["verdict"], "unrecognized");
+    EXPECT_EQ(sums["files"][0]["flashable"], true);
+
+    const Json flashed = document(runCli({"--demo", "--json", "flash", image.string(), "--yes",
+                                          "--backup-dir", folder.path().string()}));
+    EXPECT_EQ(flashed["ok"], true) << flashed;
+    EXPECT_EQ(flashed["result"], "flashed");
+    EXPECT_EQ(flashed["firmware"]["checksum"], checksum);
+    EXPECT_EQ(flashed["calculator"]["model"], "HP 15c Collector\u2019s Edition");
+    EXPECT_EQ(readWholeFile(flashed["backup"].get<std::string>()), readWholeFile(backup));
+    EXPECT_GE(flashed["seconds"].get<double>(), 0);
+
+    // Each --demo run has a calculator of its own, which holds what the backup above holds.
+    const Json verified = document(runCli({"--demo", "--json", "verify", backup.string()}));
+    EXPECT_EQ(verified["ok"], true);
+    EXPECT_EQ(verified["checksum"], "9090h");
+
+    const Json demo =
+        document(runCli({"--json", "demo", "--fast", "--folder", (folder / "demo").string()}));
+    EXPECT_EQ(demo["result"], "flashed");
+    EXPECT_TRUE(std::filesystem::exists(demo["backup"].get<std::string>()));
+}
+
+TEST(CliJson, AFailureIsStillOneDocumentWithTheHonestStatus) {
+    TempDir folder;
+    const auto image = folder.write("image.bin", patternImage(22));
+    const std::string empty = folder.path().string();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string kind;
+        std::string command;
+    };
+    const Case cases[] = {
+        {{"--json", "--timeout", "nan", "info"}, 2, "usage", "info"},
+        {{"--json", "frobnicate"}, 2, "usage", ""},
+        {{"--json", "--device-dir", empty, "info"}, 1, "noProgrammingCable", "info"},
+        {{"--json", "checksum", (folder / "absent.bin").string()},
+         1,
+         "firmwareNotFound",
+         "checksum"},
+        // Standard input is no terminal and --yes is missing.
+        {{"--json", "--demo", "flash", image.string(), "--no-backup"}, 1, "notConfirmed", "flash"},
+        {{"--json", "--demo", "backup", "-o", image.string()}, 1, "fileExists", "backup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, c.status);
+        const Json doc = document(run);
+        EXPECT_EQ(doc["ok"], false);
+        EXPECT_EQ(doc["error"]["kind"], c.kind);
+        EXPECT_EQ(doc["command"], c.command.empty() ? Json() : Json(c.command));
+        // The sentence on standard error is the one in the document.
+        EXPECT_TRUE(run.err.starts_with(doc["error"]["message"].get<std::string>())) << run.err;
+    }
+    const Json notConfirmed = document(runCli(cases[4].args));
+    EXPECT_EQ(notConfirmed["result"], "notWritten");
+
+    // An interrupt that ends a command at once still leaves its document.
+    TempDir devices;
+    BatchCalculator slow(devices.path(), "ttyACM0", 23, 0.005);
+    BackgroundCli reading(
+        {"--json", "--port", slow.link().string(), "backup", "-o", (folder / "b.bin").string()});
+    ASSERT_TRUE(reading.waitForError("Reading firmware", 20));
+    reading.signal(SIGINT);
+    const CliRun interrupted = reading.wait();
+    slow.stop();
+    EXPECT_EQ(interrupted.status, 130);
+    const Json doc = document(interrupted);
+    EXPECT_EQ(doc["error"]["kind"], "interrupted");
+    EXPECT_EQ(doc["error"]["message"], "Interrupted. No backup was saved.");
+    EXPECT_EQ(doc["chip"], "ATSAM4LC2C");
+}
+
+TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
+    TempDir folder;
+    // Firmware whose bytes are text that a trace with data in it would show.
+    Bytes imageBytes(0x1C000);
+    const std::string marker = "FIRMWARE-BYTES-";
+    for (std::size_t i = 0; i < imageBytes.size(); ++i) {
+        imageBytes[i] = static_cast<std::uint8_t>(marker[i % marker.size()]);
+    }
+    const auto image = folder.write("image.bin", imageBytes);
+    const std::vector<std::string> flash{"--demo", "flash", image.string(), "--yes", "--no-backup"};
+    const auto with = [&](const std::string& option) {
+        std::vector<std::string> args = flash;
+        args.insert(args.begin(), option);
+        return runCli(args);
+    };
+
+    const CliRun traced = with("-v");
+    EXPECT_EQ(traced.status, 0) << traced.err;
+    EXPECT_FALSE(contains(traced.err, marker.substr(0, 8)));
+    std::vector<std::string> events;
+    std::istringstream lines(traced.err);
+    const std::regex stamped(R"(\[ *\d+\.\d{6}\] (.*))");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, stamped)) {
+            events.push_back(match[1]);
+        }
+    }
+    for (const char* event : {"open /dev/cu.usbmodemDEMO", "send N#", "send V#",
+                              "send w400E0740,4#", "send G20002000#", "data 512 bytes", "close"}) {
+        EXPECT_NE(std::find(events.begin(), events.end(), event), events.end()) << event;
+    }
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
+        return event.starts_with("reply 4096 bytes after ");
+    }));
+    // Standard output is what it is without the trace.
+    const CliRun plain = runCli(flash);
+    const auto withoutTime = [](const std::string& text) {
+        return std::regex_replace(text, std::regex(R"(\(\d+\.\d s\))"), "");
+    };
+    EXPECT_EQ(withoutTime(traced.out), withoutTime(plain.out));
+
+    const CliRun quiet = with("-q");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_TRUE(std::regex_match(quiet.out,
+                                 std::regex(R"(Flashed and verified\. \(\d+\.\d s\)\nAfter a )"
+                                            R"(restart the test menu should show: ChE - - .*\n)")))
+        << quiet.out;
+}
+
+TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
+    TempDir folder;
+    const auto backup = folder / "backup.bin";
+    const std::vector<std::string> args{"--demo", "backup", "-o", backup.string(), "--force"};
+    const std::vector<std::vector<std::string>> asciiLocales{
+        {"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"LC_ALL=", "LC_CTYPE=", "LANG=C"}};
+    for (const auto& locale : asciiLocales) {
+        SCOPED_TRACE(locale.back());
+        const CliRun run = runCli(args, CliRunOptions{}.withEnvironment(locale));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(contains(run.out, "HP 15c Collector's Edition")) << run.out;
+        EXPECT_TRUE(contains(run.err, "Reading firmware... 100%\n")) << run.err;
+        const std::string all =
+            run.out + run.err +
+            runCli({"help", "info"}, CliRunOptions{}.withEnvironment(locale)).out;
+        EXPECT_TRUE(std::all_of(all.begin(), all.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+        // JSON is ASCII anyway, and its texts stay exact.
+        std::vector<std::string> json = args;
+        json.push_back("--json");
+        const Json doc = document(runCli(json, CliRunOptions{}.withEnvironment(locale)));
+        EXPECT_TRUE(contains(doc["calculator"]["message"], "Collector\u2019s Edition"));
+    }
+    const CliRun utf8 = runCli(args);
+    EXPECT_TRUE(contains(utf8.out, "HP 15c Collector\u2019s Edition"));
+    EXPECT_TRUE(contains(utf8.err, "Reading firmware\u2026 100%\n"));
+}
+
+TEST(CliDocs, TheManualPageAndEveryCompletionKnowEachCommandAndOption) {
+    CLI::App app;
+    CommandLine line;
+    line.declare(app);
+    std::vector<std::string> words;
+    const auto addOptions = [&](const CLI::App& command) {
+        for (const CLI::Option* option : command.get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                words.push_back("--" + name);
+            }
+            for (const std::string& name : option->get_snames()) {
+                words.push_back("-" + name);
+            }
+        }
+    };
+    addOptions(app);
+    for (const CLI::App* command : app.get_subcommands({})) {
+        words.push_back(command->get_name());
+        addOptions(*command);
+    }
+    const auto read = [](const std::string& name) {
+        std::ifstream file(std::string(PELWICK_SOURCE_DIR) + "/packaging/" + name);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    };
+    // How each file writes an option: roff escapes its hyphens, fish names it without them.
+    const std::pair<std::string, std::function<std::string(const std::string&)>> files[] = {
+        {"pelwick-cli.1",
+         [](std::string word) { return std::regex_replace(word, std::regex("-"), "\\-"); }},
+        {"completions/pelwick-cli.bash", [](const std::string& word) { return word; }},
+        {"completions/_pelwick-cli", [](const std::string& word) { return word; }},
+        {"completions/pelwick-cli.fish",
+         [](const std::string& word) {
+             return word.starts_with("--")  ? "-l " + word.substr(2)
+                    : word.starts_with("-") ? "-s " + word.substr(1)
+                                            : word;
+         }},
+    };
+    for (const auto& [name, written] : files) {
+        const std::string text = read(name);
+        ASSERT_FALSE(text.empty()) << name;
+        for (const std::string& word : words) {
+            EXPECT_TRUE(contains(text, written(word))) << name << " lacks " << word;
+        }
+    }
+}
+
+} // namespace
+} // namespace pelwick::testing
