@@ -8,7 +8,8 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 files=(bin/pelwick-cli share/pelwick/Pelwick_PelwickCore.bundle/known-firmware.json
        share/man/man1/pelwick-cli.1.gz share/doc/pelwick/copyright share/doc/pelwick/changelog.gz
-       lib/udev/rules.d/60-pelwick.rules)
+       lib/udev/rules.d/60-pelwick.rules share/bash-completion/completions/pelwick-cli
+       share/zsh/vendor-completions/_pelwick-cli share/fish/vendor_completions.d/pelwick-cli.fish)
 if [ -e "$build/bin/pelwick" ]; then
     files+=(bin/pelwick share/man/man1/pelwick.1.gz share/applications/pelwick.desktop
             share/icons/hicolor/scalable/apps/pelwick.svg)
