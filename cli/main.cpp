@@ -197,6 +197,10 @@ int main(int argc, char** argv) {
     if (line.command == CommandName::none) {
         // A bare "pelwick-cli" is a question about how to use it, answered on standard error.
         std::cerr << app.help();
+        if (json) {
+            pelwick::JsonReport(pelwick::JsonReport::Json())
+                .write(std::cout, pelwick::ErrorDescription{"usage", "No command was given."});
+        }
         return usageStatus;
     }
     if (line.command == CommandName::help) {

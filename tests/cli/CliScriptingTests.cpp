@@ -177,6 +177,11 @@ TEST(CliJson, AFailureIsStillOneDocumentWithTheHonestStatus) {
         // The sentence on standard error is the one in the document.
         EXPECT_TRUE(run.err.starts_with(doc["error"]["message"].get<std::string>())) << run.err;
     }
+    // A bare command line shows the usage on standard error and still answers in JSON.
+    const CliRun bare = runCli({"--json"});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(document(bare)["error"]["kind"], "usage");
+
     const Json notConfirmed = document(runCli(cases[4].args));
     EXPECT_EQ(notConfirmed["result"], "notWritten");
 
