@@ -123,13 +123,18 @@ BatchUnitReport BatchRun::flashUnit(int number, const SerialPort& port,
             report.backupFile = file.filename().string();
         }
         report.flashResult = "incomplete";
-        flasher.write(settings_.firmware, FlashLayout::applicationStart, target.client, true,
-                      [&report](double, FlashProgressPhase phase) {
-                          if (phase == FlashProgressPhase::verifying) {
-                              report.flashResult = "unverified";
-                          }
-                      },
-                      {}, onPaceFallback);
+        flasher.write(
+            settings_.firmware, FlashLayout::applicationStart, target.client, true,
+            [&report](double, FlashProgressPhase phase) {
+                if (phase == FlashProgressPhase::verifying) {
+                    report.flashResult = "unverified";
+                }
+            },
+            {},
+            [&report, &onPaceFallback](const std::string& notice) {
+                report.fellBack = true;
+                onPaceFallback(notice);
+            });
         session->close();
         report.succeeded = true;
         report.flashResult = "flashed";
@@ -158,9 +163,15 @@ void BatchRun::startUnit(int number, const SerialPort& port) {
     try {
         unit.worker = std::thread([this, &unit, number, port] {
             BatchUnitReport report =
-                flashUnit(number, port, [this, number](const std::string& line) {
-                    const std::lock_guard lock(mutex_);
-                    err_ << '#' << number << "  " << line << '\n' << std::flush;
+                flashUnit(number, port, [this, number](const std::string& notice) {
+                    // Told like the unit's other news: after its number, not with --quiet.
+                    if (settings_.trace) {
+                        settings_.trace->line('#' + std::to_string(number), notice);
+                    }
+                    if (!settings_.quiet) {
+                        const std::lock_guard lock(mutex_);
+                        err_ << ('#' + std::to_string(number) + "  " + notice + '\n') << std::flush;
+                    }
                 });
             const std::lock_guard lock(mutex_);
             out_ << (settings_.json ? JsonReport::text(report.json(settings_.backupFolder))

@@ -45,7 +45,7 @@ public:
         double pollInterval = 0.5;
         /// Each finished unit as a JSON object on one line (BatchUnitReport::json), not as text.
         bool json = false;
-        /// No notice of each unit that starts.
+        /// No notice of each unit that starts or falls back to the standard pace.
         bool quiet = false;
         /// Traces each unit's conversation, its lines marked with the unit's number ("#3").
         std::shared_ptr<TraceLog> trace;

@@ -24,6 +24,7 @@ BatchUnitReport::json(const std::optional<std::filesystem::path>& backupFolder) 
          backupFile && backupFolder ? Json((*backupFolder / *backupFile).string()) : Json()},
         {"ok", succeeded},
         {"result", flashResult},
+        {"fellBack", fellBack},
         {"seconds", std::round(seconds * 1000) / 1000},
         {"error", succeeded ? Json() : JsonReport::describe({errorKind, result})},
     };

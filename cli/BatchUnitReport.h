@@ -24,6 +24,8 @@ struct BatchUnitReport {
     /// How far the flash got: "notWritten", "incomplete" (the write began, or the verify found a
     /// difference), "unverified" (every page written, the verify not done), "flashed".
     std::string flashResult = "notWritten";
+    /// A fast transfer went on at the standard pace.
+    bool fellBack = false;
     double seconds = 0;
 
     /// "#3  /dev/ttyACM1  ATSAM4LC2C  backup hp15c-20261206-160501-003.bin  Flashed and
@@ -31,7 +33,8 @@ struct BatchUnitReport {
     /// without a saved backup.
     std::string line() const;
     /// {"type": "unit", "unit", "port", "chip", "backup" (its path in `backupFolder`), "ok",
-    /// "result" (flashResult), "seconds", "error"}: one line of a batch's --json output.
+    /// "result" (flashResult), "fellBack", "seconds", "error"}: one line of a batch's --json
+    /// output.
     JsonReport::Json json(const std::optional<std::filesystem::path>& backupFolder) const;
 };
 

@@ -119,6 +119,10 @@ void CommandLine::declare(CLI::App& app) {
                    "with --demo.")
         ->type_name("SECONDS")
         ->check(numberBetween(0, true, 10, "Give the pause in seconds as a number from 0 to 10"));
+    app.add_flag("--fast", global.fast,
+                 "Flash without the settle pauses while the calculator keeps up (flash, batch and "
+                 "demo): seconds instead of half a minute. At the first poll that times out or "
+                 "reply that comes garbled, the write goes on at the standard pace and says so.");
     app.add_flag("--json", global.json,
                  "Write the result as JSON on standard output (batch: one line per unit and a "
                  "summary); progress and questions go to standard error. The fields are listed in "
@@ -129,10 +133,6 @@ void CommandLine::declare(CLI::App& app) {
     app.add_flag("-q,--quiet", global.quiet,
                  "Show only errors, questions and the result: no progress.")
         ->excludes(verbose);
-    app.add_flag("--fast", global.fast,
-                 "Flash without the settle pauses while the calculator keeps up; at the first "
-                 "poll that times out or reply that comes garbled, go on at the standard pace "
-                 "(and say so)");
 
     auto* portsCommand = app.add_subcommand(
         "ports", "List the serial ports and which of them would be tried. Each port is shown "
@@ -266,13 +266,14 @@ void CommandLine::declare(CLI::App& app) {
 
     auto* demoCommand = app.add_subcommand(
         "demo", "Walk through the whole flow on a simulated calculator. Identify, back up, "
-                "flash and verify, with nothing real written.");
+                "flash and verify, with nothing real written. The flash is paced as on a cable "
+                "unless --fast is given.");
     demoCommand
         ->add_option("--delay", demo.delay,
                      "Simulated transfer time per 512 bytes: 0 to 1. Default: 0.01.")
         ->type_name("SECONDS")
-        ->check(numberBetween(0, true, 1,
-                              "Give the transfer time in seconds as a number from 0 to 1"));
+        ->check(
+            numberBetween(0, true, 1, "Give the transfer time in seconds as a number from 0 to 1"));
     demoCommand
         ->add_option("--folder", demo.folder,
                      "Where the backup and the sample image go. Default: a new temporary "
@@ -280,7 +281,8 @@ void CommandLine::declare(CLI::App& app) {
         ->type_name("DIR");
     demoCommand->footer(examples({
         {"pelwick-cli demo", "See the whole flow, at about the speed of a real cable."},
-        {"pelwick-cli demo --fast --folder demo", "The same at once, keeping the files in demo."},
+        {"pelwick-cli --fast demo --folder demo",
+         "The same with fast transfer, keeping the files in demo."},
     }));
 
     auto* helpCommand = app.add_subcommand("help", "Show this help, or the help of one command.");

@@ -115,10 +115,20 @@ int runDemoCommand(const GlobalOptions& global, const DemoOptions& options, Cons
 
     step("5. Flash it at 0x04000 (the bootloader below is never written)");
     const auto started = MonotonicClock::now();
+    if (report) {
+        report->set("fellBack", false);
+    }
     {
         ProgressDisplay display(console);
+        const TransferPace::FallbackHandler noteFallback = display.paceFallback();
         session.flasher().write(loaded, FlashLayout::applicationStart, target.client, true,
-                                display.progress(), display.pageProgress(), display.paceFallback());
+                                display.progress(), display.pageProgress(),
+                                [&](const std::string& notice) {
+                                    if (report) {
+                                        report->set("fellBack", true);
+                                    }
+                                    noteFallback(notice);
+                                });
     }
     const double seconds = secondsSince(started);
     if (report) {

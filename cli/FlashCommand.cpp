@@ -100,6 +100,7 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
     };
     if (report) {
         report->set("file", options.file);
+        report->set("fellBack", false);
     }
     result("notWritten");
     // A missing or wrong-size file is refused before the port is touched; what was read here is
@@ -188,8 +189,15 @@ int runFlashCommand(const GlobalOptions& global, const FlashOptions& options, Co
             }
             showProgress(fraction, phase);
         };
+        const TransferPace::FallbackHandler noteFallback = display.paceFallback();
+        const TransferPace::FallbackHandler fallback = [&](const std::string& notice) {
+            if (report) {
+                report->set("fellBack", true);
+            }
+            noteFallback(notice);
+        };
         session.flasher().write(image, FlashLayout::applicationStart, target.client, true, progress,
-                                display.pageProgress(), display.paceFallback());
+                                display.pageProgress(), fallback);
     } catch (const FlasherError& error) {
         // A verify that found a difference leaves the calculator as a write cut short does.
         if (error.kind() == FlasherError::Case::verifyMismatch) {

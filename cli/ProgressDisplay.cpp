@@ -60,13 +60,16 @@ std::string clockText(double seconds) {
 
 ProgressDisplay::ProgressDisplay(std::ostream& out, Style style, Clock clock, Width width,
                                  std::size_t totalBytes)
-    : out_(out), style_(style), clock_(std::move(clock)), width_(std::move(width)),
+    : out_(out), notes_(out), style_(style), clock_(std::move(clock)), width_(std::move(width)),
       totalBytes_(static_cast<double>(totalBytes)) {}
 
-ProgressDisplay::ProgressDisplay(const Console& console)
-    : ProgressDisplay(console.err, console.quiet                               ? Style::hidden
-                                   : console.errorIsTerminal && !console.trace ? Style::bar
-                                                                               : Style::lines) {}
+ProgressDisplay::ProgressDisplay(Console& console)
+    : out_(console.err), notes_(console.notes()), trace_(console.deviceTrace()),
+      style_(console.quiet                               ? Style::hidden
+             : console.errorIsTerminal && !console.trace ? Style::bar
+                                                         : Style::lines),
+      clock_(MonotonicClock::now), width_(errorTerminalWidth),
+      totalBytes_(static_cast<double>(FlashLayout::applicationSize)) {}
 
 ProgressDisplay::~ProgressDisplay() {
     finish();
@@ -116,7 +119,10 @@ void ProgressDisplay::page(const FlashPageWrite& page) {
 
 void ProgressDisplay::note(const std::string& line) {
     finish();
-    out_ << line << '\n' << std::flush;
+    notes_ << line << '\n' << std::flush;
+    if (trace_) {
+        trace_(line);
+    }
     if (style_ == Style::bar && phase_) {
         draw();
     }

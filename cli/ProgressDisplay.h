@@ -33,8 +33,8 @@ public:
                     Width width = errorTerminalWidth,
                     std::size_t totalBytes = FlashLayout::applicationSize);
     /// On the console's `err`: hidden with --quiet, a bar on a terminal (unless a trace is written
-    /// there too), lines otherwise.
-    explicit ProgressDisplay(const Console& console);
+    /// there too), lines otherwise. Notes go to the console's notes and its trace.
+    explicit ProgressDisplay(Console& console);
     /// Ends an open bar's line, so that what follows starts on a line of its own.
     ~ProgressDisplay();
 
@@ -45,7 +45,8 @@ public:
     void update(double fraction, FlashProgressPhase phase);
     /// Remembers the page being written; shown with the next progress value.
     void page(const FlashPageWrite& page);
-    /// Shows `line` on a line of its own; a bar in progress goes on below it.
+    /// Shows `line` on a line of its own among the notes (on the progress stream when the display
+    /// was made without a console) and in the trace; a bar in progress goes on below it.
     void note(const std::string& line);
     /// Ends an open bar's line.
     void finish();
@@ -64,6 +65,8 @@ private:
     std::string barLine(std::size_t columns) const;
 
     std::ostream& out_;
+    std::ostream& notes_;
+    std::function<void(const std::string&)> trace_;
     Style style_;
     Clock clock_;
     Width width_;

@@ -13,7 +13,7 @@ _pelwick_cli() {
     _init_completion || return
 
     local commands="ports info simulate backup flash verify checksum batch demo help version"
-    local global="-h --help -V --version --device-dir --port --demo --timeout --settle --json
+    local global="-h --help -V --version --device-dir --port --demo --timeout --settle --fast --json
         -v --verbose -q --quiet"
 
     # The command is the first word that is neither an option nor an option's value.
@@ -64,7 +64,7 @@ _pelwick_cli() {
         checksum) options="--against" ;;
         batch) options="--backup-dir --parallel --count" ;;
         simulate) options="--link --delay --no-preload" ;;
-        demo) options="--fast --folder" ;;
+        demo) options="--delay --folder" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options $global" -- "$cur"))

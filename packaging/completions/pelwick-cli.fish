@@ -25,6 +25,7 @@ complete -c pelwick-cli -l port -r -a '(ls /dev/ttyACM* /dev/ttyUSB* /dev/serial
 complete -c pelwick-cli -l demo -d 'Talk to a simulated calculator instead of a cable'
 complete -c pelwick-cli -l timeout -x -d 'Seconds to wait for an answer (above 0, at most 600)'
 complete -c pelwick-cli -l settle -x -d 'Pause after each flash applet command (0 to 10 s)'
+complete -c pelwick-cli -l fast -d 'Flash without the settle pauses while the calculator keeps up'
 complete -c pelwick-cli -l json -d 'Write the result as JSON on standard output'
 complete -c pelwick-cli -s v -l verbose -d 'Trace every command and reply on standard error'
 complete -c pelwick-cli -s q -l quiet -d 'Show only errors, questions and the result'
@@ -41,7 +42,7 @@ complete -c pelwick-cli -n '__fish_seen_subcommand_from batch' -l count -x -d 'E
 complete -c pelwick-cli -n '__fish_seen_subcommand_from simulate' -l link -r -F -d 'Also make a symbolic link to the terminal here'
 complete -c pelwick-cli -n '__fish_seen_subcommand_from simulate' -l delay -x -d 'Simulated transfer time per 512 bytes (0 to 10 s)'
 complete -c pelwick-cli -n '__fish_seen_subcommand_from simulate' -l no-preload -d 'Start with an empty application region'
-complete -c pelwick-cli -n '__fish_seen_subcommand_from demo' -l fast -d 'Skip the simulated transfer time'
+complete -c pelwick-cli -n '__fish_seen_subcommand_from demo' -l delay -x -d 'Simulated transfer time per 512 bytes (0 to 1 s)'
 complete -c pelwick-cli -n '__fish_seen_subcommand_from demo' -l folder -x -a '(__fish_complete_directories)' -d 'Where the backup and the sample image go'
 complete -c pelwick-cli -n '__fish_seen_subcommand_from flash verify checksum batch' -F
 complete -c pelwick-cli -n '__fish_seen_subcommand_from help' -x -a "$commands"

@@ -279,27 +279,55 @@ TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
 }
 
 // A calculator that answers the poll of its last page late: a fast flash, and a fast batch, go
-// on at the standard pace, say so once, and flash and verify all the same.
+// on at the standard pace, flash and verify all the same, and say so once where notes go: among
+// the notes (standard error with --json), after the unit's number in a batch, in the -v trace,
+// not with -q; fellBack tells it in JSON.
 TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
     BatchSetup bench(1);
     const int lastPage = 1 + 14 + 224; // the applet's INIT, unlocks and pages
     const std::string notice = TransferPace::fallbackNotice;
     BatchCalculator& calculator = *bench.calculators[0];
-
-    calculator.delayAppletRun(lastPage, 1.5);
-    const CliRun flash = runCli({"--device-dir", bench.devices.string(), "--fast", "flash",
-                                 bench.imageFile.string(), "--yes", "--no-backup"});
-    EXPECT_EQ(flash.status, 0) << flash.err;
-    EXPECT_EQ(flash.err,
-              "Reading firmware…\nWriting firmware…\n" + notice + "\nVerifying firmware…\n");
-
-    calculator.delayAppletRun(lastPage, 1.5);
-    const CliRun batch = runCli({"--device-dir", bench.devices.string(), "--fast", "batch",
-                                 bench.imageFile.string(), "--count", "1"});
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    const std::vector<std::string> device = {"--device-dir", bench.devices.string(), "--fast"};
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t inOut;
+        std::size_t inErr;
+    };
+    const Case cases[] = {
+        {{"flash", bench.imageFile.string(), "--yes", "--no-backup"}, 1, 0},
+        {{"-q", "flash", bench.imageFile.string(), "--yes", "--no-backup"}, 0, 0},
+        // The notice, and its line in the trace.
+        {{"-v", "flash", bench.imageFile.string(), "--yes", "--no-backup"}, 1, 1},
+        {{"--json", "flash", bench.imageFile.string(), "--yes", "--no-backup"}, 0, 1},
+        {{"batch", bench.imageFile.string(), "--count", "1"}, 0, 1},
+        {{"-q", "--json", "batch", bench.imageFile.string(), "--count", "1"}, 0, 0},
+        {{"-v", "batch", bench.imageFile.string(), "--count", "1"}, 0, 2},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = device;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        calculator.delayAppletRun(lastPage, 1.5);
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(count(run.out, notice), c.inOut) << run.out;
+        EXPECT_EQ(count(run.err, notice), c.inErr) << run.err;
+        if (c.args[0] == "batch") {
+            EXPECT_TRUE(contains(run.err, "\n#1  " + notice + "\n")) << run.err;
+        }
+        if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+            const auto firstLine = run.out.substr(0, run.out.find('\n'));
+            EXPECT_EQ(nlohmann::json::parse(firstLine)["fellBack"], true) << run.out;
+        }
+    }
     bench.stopAll();
-    EXPECT_EQ(batch.status, 0) << batch.err;
-    EXPECT_EQ(unitLines(batch.out).at(1).result, "Flashed and verified.") << batch.out;
-    EXPECT_TRUE(contains(batch.err, "\n#1  " + notice + "\n")) << batch.err;
     EXPECT_EQ(calculator.application(), bench.image);
     EXPECT_EQ(calculator.bootloader(), calculator.originalBootloader());
 }

@@ -138,9 +138,10 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     EXPECT_EQ(verified["ok"], true);
     EXPECT_EQ(verified["checksum"], "9090h");
 
-    const Json demo =
-        document(runCli({"--json", "demo", "--fast", "--folder", (folder / "demo").string()}));
+    const Json demo = document(runCli(
+        {"--json", "--fast", "demo", "--delay", "0", "--folder", (folder / "demo").string()}));
     EXPECT_EQ(demo["result"], "flashed");
+    EXPECT_EQ(demo["fellBack"], false);
     EXPECT_TRUE(std::filesystem::exists(demo["backup"].get<std::string>()));
 }
 
