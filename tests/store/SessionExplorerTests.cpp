@@ -5,7 +5,6 @@
 //   PELWICK_EXPLORE_SEED=<first seed> PELWICK_EXPLORE_COUNT=<sequences>
 //   out/build/bin/store_tests --gtest_filter='SessionExplorer.*'
 
-#include "SimulatedBench.h"
 #include "StoreHarness.h"
 
 #include "support/TempDir.h"
@@ -187,8 +186,8 @@ struct World {
         }
     }
 
-    std::shared_ptr<SimulatedBench> bench = SimulatedBench::make();
-    StoreHarness h{[bench = bench] { return bench->flasher(); }};
+    StoreHarness h;
+    std::shared_ptr<SimulatedBench> bench = h.bench;
     TempDir folder;
     std::filesystem::path backups = folder / "backups";
     std::filesystem::path saved = folder / "saved";

@@ -1,35 +1,39 @@
 #pragma once
 
 #include "store/FlasherStore.h"
+#include "support/TempDir.h"
 #include "support/store/FakePlatform.h"
+#include "support/store/SimulatedBench.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace pelwick::testing {
 
-/// A store on the fake platform, with its change notifications counted (and checked to come on
-/// the main thread) and its status texts recorded as they change.
+/// A store on the fake platform whose real cable is a simulated bench (unless the test passes
+/// another), with its change notifications counted (and checked to come on the main thread) and
+/// its status texts recorded as they are published.
 struct StoreHarness {
     explicit StoreHarness(std::function<Flasher()> realCable = {}) {
         // File-name dates are local time; the tests fix the zone.
         setenv("TZ", "UTC", 1);
         tzset();
-        store = realCable ? FlasherStore::create(platform.storePlatform(std::move(realCable)))
-                          : FlasherStore::create(platform.storePlatform());
+        if (!realCable) {
+            realCable = [bench = bench] { return bench->flasher(); };
+        }
+        store = FlasherStore::create(platform.storePlatform(std::move(realCable)));
         store->setOnChange([this] {
             ++notifications;
-            if (!platform.queue->isMainThread()) {
-                ++offMainNotifications;
-            }
+            offMainNotifications += platform.queue->isMainThread() ? 0 : 1;
             if (statuses.empty() || statuses.back() != store->status()) {
                 statuses.push_back(store->status());
-                statusTimes.push_back(platform.queue->elapsed());
             }
             if (observe) {
                 observe();
@@ -53,22 +57,36 @@ struct StoreHarness {
         platform.settle();
     }
 
-    /// Index of the first recorded status equal to `text` at or after `from`; none if absent.
-    std::optional<std::size_t> statusIndex(const std::string& text, std::size_t from = 0) const {
-        for (std::size_t index = from; index < statuses.size(); ++index) {
-            if (statuses[index] == text) {
-                return index;
-            }
-        }
-        return std::nullopt;
+    /// Continues and lets the work that starts finish.
+    void advanceStep() {
+        store->advance();
+        platform.settle();
     }
 
+    /// A FLASH session at the flash step: connected, firmware read, backup skipped, `firmware`
+    /// chosen.
+    void reachFlashStep(const std::filesystem::path& firmware) {
+        begin(FlasherMode::flash);
+        advanceStep();
+        advanceStep();
+        store->skipBackup();
+        store->advance();
+        store->applyFirmware(firmware);
+        store->advance();
+        ASSERT_TRUE(store->canFlash()) << store->lastError().value_or("");
+    }
+
+    bool published(const std::string& status) const {
+        return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+    }
+
+    std::shared_ptr<SimulatedBench> bench = std::make_shared<SimulatedBench>();
     FakePlatform platform;
     std::shared_ptr<FlasherStore> store;
+    TempDir folder;
     int notifications = 0;
     int offMainNotifications = 0;
     std::vector<std::string> statuses;
-    std::vector<double> statusTimes;
     std::function<void()> observe;
 };
 

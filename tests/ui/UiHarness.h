@@ -3,6 +3,7 @@
 #include "store/FlasherStore.h"
 #include "support/TempDir.h"
 #include "support/store/FakePlatform.h"
+#include "support/store/SimulatedBench.h"
 #include "ui/MainWindow.h"
 #include "ui/drawings/CalculatorDisplay.h"
 #include "ui/drawings/IllustrationWidget.h"
@@ -13,7 +14,6 @@
 #include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/StepRow.h"
-#include "uisupport/CalculatorBench.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -110,7 +110,7 @@ struct UiHarness {
     }
 
     FakePlatform platform;
-    std::shared_ptr<CalculatorBench> bench = std::make_shared<CalculatorBench>();
+    std::shared_ptr<SimulatedBench> bench = std::make_shared<SimulatedBench>();
     std::shared_ptr<FlasherStore> store;
     std::unique_ptr<MainWindow> window;
     int quits = 0;

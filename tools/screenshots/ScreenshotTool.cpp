@@ -18,6 +18,7 @@
 #include "support/store/MemorySettings.h"
 #include "support/store/QuitRecorder.h"
 #include "support/store/ScriptedDialogs.h"
+#include "support/store/SimulatedBench.h"
 #include "ui/Application.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
@@ -25,7 +26,6 @@
 #include "ui/screens/BatchScreen.h"
 #include "ui/screens/WizardScreen.h"
 #include "ui/widgets/ActionButton.h"
-#include "uisupport/CalculatorBench.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -129,8 +129,8 @@ public:
     std::shared_ptr<FakeMainQueue> queue = std::make_shared<FakeMainQueue>();
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
     std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
-    std::shared_ptr<CalculatorBench> bench =
-        std::make_shared<CalculatorBench>(std::make_shared<GatedSimulator>(work));
+    std::shared_ptr<SimulatedBench> bench =
+        std::make_shared<SimulatedBench>(std::make_shared<GatedSimulator>(work));
     std::shared_ptr<FlasherStore> store;
     std::unique_ptr<MainWindow> window;
 };
@@ -329,7 +329,7 @@ void flashWizard(Files& files) {
     session.store->setConfirmFlash(true);
     if (QMessageBox* box = openConfirmation(session)) {
         saveDialog(*box, "flash-5-flash-confirmation");
-        session.bench->tamperNextBlockRead = true;
+        session.bench->blockReadsUntilTamper = 1;
         clickButton(*box, "Flash at 0x04000");
     }
     session.settle();

@@ -14,11 +14,11 @@
 
 namespace pelwick::testing {
 
-/// A "real cable" for store tests: a port listing the test can change and a simulated calculator
-/// behind every port, reached through connections the test can silence or tamper with.
+/// A "real cable" for the store, the window and the screenshots: a port listing the test changes
+/// (plugging and unplugging) and one simulated calculator behind every port, reached through
+/// connections the test can refuse, silence or tamper with.
 class SimulatedBench : public std::enable_shared_from_this<SimulatedBench> {
 public:
-    /// The listing the test changes (plugging and unplugging).
     class Listing : public SerialPortListing {
     public:
         std::vector<SerialPort> listPorts() const override {
@@ -35,14 +35,19 @@ public:
         std::vector<SerialPort> ports_{SerialPort{"/dev/cu.usbmodem14101"}};
     };
 
-    static std::shared_ptr<SimulatedBench> make() { return std::make_shared<SimulatedBench>(); }
+    explicit SimulatedBench(std::shared_ptr<SimulatedCalculatorTransport> calculator =
+                                std::make_shared<SimulatedCalculatorTransport>(0.0, true))
+        : calculator(std::move(calculator)) {}
 
     /// A real-cable style facade over this bench (no applet settle pause).
     Flasher flasher() {
         std::weak_ptr<SimulatedBench> weak = shared_from_this();
         return Flasher{listing, true,
-                       [weak](const SerialPort&) -> std::unique_ptr<ByteTransport> {
+                       [weak](const SerialPort& port) -> std::unique_ptr<ByteTransport> {
                            auto bench = weak.lock();
+                           if (const int refused = bench->refuseOpens) {
+                               throw FlasherError::serialOpenFailed(port.path, refused);
+                           }
                            return std::make_unique<Connection>(bench, ++bench->opens);
                        },
                        0.0};
@@ -51,11 +56,10 @@ public:
     /// Connections opened so far stop answering (writes are dropped, reads return nothing).
     void silenceOpenConnections() { deadUpTo = opens.load(); }
 
-    /// The application region (0x04000–0x1FFFF) of `calculator`'s memory; unwritten bytes read
-    /// 0xFF.
-    static Bytes applicationOf(const SimulatedCalculatorTransport& calculator) {
+    /// The application region (0x04000–0x1FFFF) of the calculator; unwritten bytes read 0xFF.
+    Bytes application() const {
         Bytes image(0x1C000, 0xFF);
-        const auto& memory = calculator.memory();
+        const auto& memory = calculator->memory();
         for (std::uint32_t offset = 0; offset < image.size(); ++offset) {
             const auto found = memory.find(0x4000 + offset);
             if (found != memory.end()) {
@@ -72,8 +76,7 @@ public:
         calculator->storeWord(FlashCalw::chipidEXID, unsupported ? 0x1400000F : 0x0400000F);
     }
 
-    std::shared_ptr<SimulatedCalculatorTransport> calculator =
-        std::make_shared<SimulatedCalculatorTransport>(0.0, true);
+    std::shared_ptr<SimulatedCalculatorTransport> calculator;
     std::shared_ptr<Listing> listing = std::make_shared<Listing>();
     std::atomic<int> opens{0};
     std::atomic<int> closes{0};
@@ -81,9 +84,11 @@ public:
     std::atomic<int> deadUpTo{0};
     /// Every connection, old or new, is silent.
     std::atomic<bool> allSilent{false};
-    /// When positive, counts "R" (block read) commands down; the one that reaches zero finds the
-    /// first application byte flipped (1: the next block read).
+    /// When positive, counts block reads down; the one that reaches zero finds the first
+    /// application byte flipped (1: the next block read).
     std::atomic<int> blockReadsUntilTamper{0};
+    /// When not 0, opening a port fails the way the serial link fails with this errno.
+    std::atomic<int> refuseOpens{0};
 
 private:
     class Connection : public ByteTransport {

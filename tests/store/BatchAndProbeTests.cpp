@@ -1,0 +1,128 @@
+#include "StoreHarness.h"
+
+#include "util/FileIO.h"
+
+using namespace pelwick;
+using namespace pelwick::testing;
+
+namespace {
+
+TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
+    StoreHarness h;
+    auto& store = *h.store;
+    const Bytes preloaded = h.bench->application();
+    const Bytes firmware = patternImage(5);
+    const auto backups = h.folder / "backups";
+    std::filesystem::create_directory(backups);
+    store.start();
+    h.begin(FlasherMode::batch);
+    store.applyFirmware(h.folder.write("firmware.bin", firmware));
+    EXPECT_EQ(h.platform.settings->string("batchFirmwarePath"),
+              (h.folder / "firmware.bin").string());
+    store.setBatchBackupChoice(BatchBackupChoice::autoSave);
+    EXPECT_FALSE(store.canStartBatch()); // no folder yet
+    store.startBatch();
+    EXPECT_EQ(store.batchPhase(), BatchPhase::setup);
+    h.platform.dialogs->folderAnswers.push_back(backups);
+    store.chooseBatchBackupFolder();
+
+    std::vector<BatchPhase> phases;
+    h.observe = [&] {
+        if (phases.empty() || phases.back() != store.batchPhase()) {
+            phases.push_back(store.batchPhase());
+        }
+    };
+    store.startBatch();
+    h.platform.advance(1.0);
+    EXPECT_EQ(phases, (std::vector<BatchPhase>{BatchPhase::setup, BatchPhase::waiting,
+                                               BatchPhase::backingUp, BatchPhase::flashing,
+                                               BatchPhase::unitDone}));
+    EXPECT_FALSE(store.client());
+    const auto backupOf = [&](int unit) {
+        return readWholeFile(backups /
+                             ("hp15c-20260105-143209-00" + std::to_string(unit) + ".bin"));
+    };
+    EXPECT_EQ(backupOf(1), preloaded);
+    // The calculator left attached is not touched again until the next unit.
+    const int opens = h.bench->opens;
+    h.platform.advance(3.0);
+    EXPECT_EQ(h.bench->opens, opens);
+
+    store.prepareNextBatchUnit();
+    h.platform.advance(1.0);
+    EXPECT_EQ(store.batchUnitNumber(), 2);
+    EXPECT_EQ(store.batchPhase(), BatchPhase::unitDone);
+    EXPECT_EQ(backupOf(2), firmware); // the same calculator, flashed as unit 1
+    EXPECT_EQ(h.offMainNotifications, 0);
+}
+
+TEST(BatchSession, StopBatchQuitsEvenWhileFlashingAndTheUnitReportsNothing) {
+    StoreHarness h;
+    h.store->start();
+    h.begin(FlasherMode::batch);
+    h.store->applyFirmware(h.folder.write("firmware.bin", patternImage(5)));
+    h.store->startBatch();
+    h.platform.background->holdNextJobs(2);
+    h.platform.advance(1.0);
+    h.platform.background->releaseHeld();
+    h.platform.settle();
+    ASSERT_EQ(h.store->batchPhase(), BatchPhase::flashing);
+
+    h.store->stopBatch();
+    EXPECT_EQ(h.platform.app->quitCount, 1);
+    EXPECT_FALSE(h.store->wizard().isBusy);
+    EXPECT_FALSE(h.store->client());
+    h.platform.background->releaseHeld();
+    h.platform.advance(3.0);
+    EXPECT_EQ(h.store->batchPhase(), BatchPhase::flashing);
+    EXPECT_FALSE(h.store->successMessage());
+}
+
+TEST(BatchSession, TheStoredFirmwarePathIsRestoredOrForgotten) {
+    for (const int file : {0, 1, 2}) { // the file, a missing one, one of the wrong size
+        StoreHarness h;
+        const auto path = file == 0   ? h.folder.write("firmware.bin", patternImage(5))
+                          : file == 1 ? h.folder / "gone.bin"
+                                      : h.folder.write("small.bin", Bytes(100, 1));
+        h.platform.settings->setString("batchFirmwarePath", path.string());
+        h.begin(FlasherMode::batch);
+        EXPECT_EQ(h.store->wizard().firmwareOK, file == 0) << file;
+        EXPECT_EQ(h.platform.settings->contains("batchFirmwarePath"), file == 0) << file;
+    }
+}
+
+TEST(ProbeSession, ReportsEachChangeOnceAndKeepsNoConnection) {
+    StoreHarness h;
+    auto& store = *h.store;
+    store.start();
+    h.begin(FlasherMode::probe);
+    h.bench->listing->set({SerialPort{"/dev/cu.usbserial-1420"}});
+    h.platform.advance(1.0);
+    EXPECT_FALSE(store.probePortName());
+    EXPECT_EQ(h.bench->opens, 0);
+
+    h.bench->listing->set({SerialPort{"/dev/cu.usbmodem14101"}});
+    h.platform.advance(1.0);
+    EXPECT_EQ(store.probePortName(), "cu.usbmodem14101");
+    EXPECT_TRUE(store.identity());
+    EXPECT_FALSE(store.client());
+    EXPECT_FALSE(store.wizard().identitySupported);
+
+    // Every pass connects again; nothing is announced again.
+    const int notifications = h.notifications;
+    h.platform.advance(3.0);
+    EXPECT_EQ(h.bench->opens, 4);
+    EXPECT_EQ(h.bench->opens, h.bench->closes);
+    EXPECT_EQ(h.notifications, notifications);
+
+    // An unsupported chip brings its error; the cable going away takes it.
+    h.bench->makeUnsupported();
+    h.platform.advance(1.0);
+    EXPECT_TRUE(store.lastError());
+    h.bench->listing->set({});
+    h.platform.advance(1.0);
+    EXPECT_FALSE(store.lastError());
+    EXPECT_FALSE(store.identity());
+}
+
+} // namespace
