@@ -8,7 +8,6 @@
 #include "ui/screens/steps/FlashStepBody.h"
 #include "util/FileIO.h"
 
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QTimer>
@@ -175,31 +174,17 @@ TEST(QtPlatform, EventLoopKeepsTurningDuringADemoFlash) {
     store->advance();
     ASSERT_EQ(store->wizard().step, WizardStep::flash);
 
-    int ticks = 0;
-    qint64 longestGap = 0;
-    QElapsedTimer sinceTick;
+    // Had the work run on the main thread, flash() would return with it done and no tick between.
+    int ticksWhileBusy = 0;
     QTimer ticker;
     ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceTick.restart());
-        ++ticks;
-    });
-    QElapsedTimer flashTime;
-    flashTime.start();
-    sinceTick.start();
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksWhileBusy += store->wizard().isBusy; });
     ticker.start();
     store->flash();
     ASSERT_TRUE(store->wizard().isBusy);
     ASSERT_TRUE(QTest::qWaitFor([&] { return store->wizard().flashSucceeded; }, 20000))
         << store->lastError().value_or("");
-    ticker.stop();
-    const qint64 took = flashTime.elapsed();
-    // The flash really took a while, and the loop kept ticking through it: had the work run on the
-    // main thread, one gap would span most of the flash. The bounds are loose, so that a slow
-    // (sanitized, loaded) machine does not fail a loop that did keep turning.
-    EXPECT_GT(took, 300);
-    EXPECT_GT(ticks, took / 100);
-    EXPECT_LT(longestGap, std::max<qint64>(250, took / 4));
+    EXPECT_GT(ticksWhileBusy, 1);
     window.close();
 }
 

@@ -7,11 +7,13 @@
 #include "ui/MainWindow.h"
 #include "ui/drawings/CalculatorDisplay.h"
 #include "ui/drawings/IllustrationWidget.h"
+#include "ui/screens/WelcomeScreen.h"
 #include "ui/widgets/Badge.h"
 #include "ui/widgets/ChipLine.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
 #include "ui/widgets/FlashPagePreview.h"
 #include "ui/widgets/LabelledProgress.h"
+#include "ui/widgets/ModeCard.h"
 #include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/StepRow.h"
 
@@ -19,6 +21,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -78,6 +81,12 @@ struct UiHarness {
         ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
         QTest::mouseClick(button, Qt::LeftButton);
         settle();
+    }
+
+    /// Begins a session from the welcome screen by clicking its card and Continue.
+    void begin(FlasherMode mode) {
+        click(window->welcomeScreen()->card(mode));
+        click(window->welcomeScreen()->returnButton());
     }
 
     /// The open confirmation dialog, if any.
