@@ -155,6 +155,18 @@ TEST(FlashSession, OnlyTheBytesJudgedAreWritten) {
     EXPECT_EQ(h.notifications, notifications);
     EXPECT_FALSE(h.store->wizard().isBusy);
 
+    // Nothing is written before the backup step is resolved.
+    StoreHarness early;
+    early.begin(FlasherMode::flash);
+    early.advanceStep();
+    early.advanceStep();
+    early.store->applyFirmware(early.folder.write("firmware.bin", patternImage(3)));
+    const Bytes untouched = early.bench->application();
+    early.store->flash();
+    early.platform.settle();
+    EXPECT_EQ(early.bench->application(), untouched);
+    EXPECT_FALSE(early.store->wizard().flashSucceeded);
+
     for (const bool removed : {false, true}) {
         StoreHarness s;
         const auto firmware = s.folder.write("firmware.bin", patternImage(3));
