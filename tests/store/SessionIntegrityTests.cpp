@@ -58,18 +58,28 @@ TEST(SessionIntegrity, AnAbandonedUnitNeverFlashesAfterItsReconnectionPause) {
     expectFreshSession(h, "after the pause");
 }
 
+// The unit's backup or flash ends on the device after the user left; its results, and any step
+// that would follow, never reach the next session.
 TEST(SessionIntegrity, ResultsOfAnAbandonedUnitNeverReachTheNextSession) {
-    for (const bool fails : {false, true}) {
+    struct Case {
+        bool backupHeld;
+        bool verifyFails;
+    };
+    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}}) {
         StoreHarness h;
-        batchUnitHeld(h, false);
-        h.bench->blockReadsUntilTamper = fails ? 1 : 0;
-        // The unit's flash ends on the device; its results are still on their way.
+        batchUnitHeld(h, c.backupHeld);
+        const Bytes before = h.bench->application();
+        h.bench->blockReadsUntilTamper = c.verifyFails ? 1 : 0;
         h.platform.background->releaseHeld();
         h.platform.background->waitIdle();
         h.store->returnToWelcome();
         h.begin(FlasherMode::flash);
-        expectFreshSession(h, fails ? "failed" : "succeeded");
+        h.platform.advance(5.0);
+        expectFreshSession(h, c.backupHeld ? "backup" : c.verifyFails ? "failed" : "flashed");
         EXPECT_EQ(h.store->wizard().step, WizardStep::cable);
+        if (c.backupHeld) {
+            EXPECT_EQ(h.bench->application(), before);
+        }
     }
 }
 
