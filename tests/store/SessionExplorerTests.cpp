@@ -106,15 +106,8 @@ struct World {
         return !store().showWelcome() && !store().isBatchSession() && !store().isProbeSession();
     }
     bool inBatch(std::initializer_list<BatchPhase> phases) {
-        if (!store().isBatchSession()) {
-            return false;
-        }
-        for (BatchPhase phase : phases) {
-            if (store().batchPhase() == phase) {
-                return true;
-            }
-        }
-        return false;
+        return store().isBatchSession() &&
+               std::find(phases.begin(), phases.end(), store().batchPhase()) != phases.end();
     }
 
     struct Watched {

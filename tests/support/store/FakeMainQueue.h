@@ -2,8 +2,8 @@
 
 #include "store/Platform.h"
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -24,8 +24,6 @@ public:
     void post(std::function<void()> job) override {
         std::lock_guard<std::mutex> guard(mutex_);
         posted_.push_back(std::move(job));
-        ++postCount_;
-        arrived_.notify_all();
     }
 
     TimerId postDelayed(double seconds, std::function<void()> job) override {
@@ -75,26 +73,6 @@ public:
         return !posted_.empty();
     }
 
-    /// Runs the earliest delayed job due at or before `limit` (virtual seconds), moving the clock
-    /// to its time first. Returns false when none is due.
-    bool runNextTimer(double limit) {
-        requireMainThread();
-        auto next = timers_.end();
-        for (auto entry = timers_.begin(); entry != timers_.end(); ++entry) {
-            if (next == timers_.end() || entry->second.due < next->second.due) {
-                next = entry;
-            }
-        }
-        if (next == timers_.end() || next->second.due > limit) {
-            return false;
-        }
-        elapsed_ = std::max(elapsed_, next->second.due);
-        auto job = std::move(next->second.job);
-        timers_.erase(next);
-        job();
-        return true;
-    }
-
     /// Moves the clock `seconds` ahead, running the delayed jobs due by then in order, with
     /// `settle` (which runs what is due now) before, between and after them.
     void advance(double seconds, const std::function<void()>& settle) {
@@ -108,13 +86,24 @@ public:
         settle();
     }
 
-    std::size_t pendingTimers() const { return timers_.size(); }
-    std::size_t postCount() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return postCount_;
+private:
+    // Runs the earliest delayed job due at or before `limit` (virtual seconds), moving the clock
+    // to its time first. Returns false when none is due.
+    bool runNextTimer(double limit) {
+        const auto next =
+            std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+                return a.second.due < b.second.due;
+            });
+        if (next == timers_.end() || next->second.due > limit) {
+            return false;
+        }
+        elapsed_ = std::max(elapsed_, next->second.due);
+        auto job = std::move(next->second.job);
+        timers_.erase(next);
+        job();
+        return true;
     }
 
-private:
     struct Timer {
         double due;
         std::function<void()> job;
@@ -130,9 +119,7 @@ private:
     const MonotonicClock::time_point origin_;
     double elapsed_ = 0;
     mutable std::mutex mutex_;
-    std::condition_variable arrived_;
     std::deque<std::function<void()>> posted_;
-    std::size_t postCount_ = 0;
     std::map<TimerId, Timer> timers_;
     TimerId lastTimer_ = 0;
 };

@@ -37,10 +37,7 @@ public:
         ++writes[key];
     }
 
-    void remove(const std::string& key) override {
-        values.erase(key);
-        ++removals[key];
-    }
+    void remove(const std::string& key) override { values.erase(key); }
 
     int writeCount(const std::string& key) const {
         const auto entry = writes.find(key);
@@ -51,7 +48,6 @@ public:
 
     std::map<std::string, std::variant<std::string, bool>> values;
     std::map<std::string, int> writes;
-    std::map<std::string, int> removals;
 };
 
 } // namespace pelwick::testing
