@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -12,7 +13,7 @@ namespace pelwick::testing {
 struct CliRunOptions {
     /// The child's working folder (empty: the test's own).
     std::filesystem::path workingDirectory;
-    /// Put standard input and standard error on a pseudo-terminal instead of a pipe and /dev/null;
+    /// Standard input and standard error on a pseudo-terminal instead of /dev/null and a pipe;
     /// `input` is typed into it. `err` then holds everything the terminal showed.
     bool terminal = false;
     std::string input;
@@ -22,11 +23,11 @@ struct CliRunOptions {
     std::vector<std::string> environment;
     /// Standard output: a pipe the test reads, a pipe whose reader has gone, closed, or /dev/full.
     enum class Output { pipe, readerGone, closed, full } output = Output::pipe;
+    /// The largest file the child may write (0: no limit); a longer write fails with EFBIG.
+    std::size_t fileSizeLimit = 0;
 
     /// Standard input and error on a terminal, into which `text` is typed.
     static CliRunOptions typing(std::string text);
-    static CliRunOptions inFolder(std::filesystem::path folder);
-    static CliRunOptions writingTo(Output output);
     CliRunOptions& withEnvironment(std::vector<std::string> entries);
 };
 
@@ -36,50 +37,41 @@ struct CliRun {
     std::string err;
 };
 
-/// Runs the built pelwick-cli with `args` and waits for it (killed after 60 s).
-CliRun runCli(const std::vector<std::string>& args, const CliRunOptions& options = {});
-
-/// Each line of `text` with its runs of blanks squeezed to one, for comparing column output.
-std::vector<std::string> squeezedLines(const std::string& text);
-
-/// A pelwick-cli child left running (the simulate command, or a backup to interrupt), with its
-/// standard output and error on pipes (standard error on the terminal with `options.terminal`).
-class BackgroundCli {
+/// A running pelwick-cli child.
+class CliProcess {
 public:
-    explicit BackgroundCli(const std::vector<std::string>& args, const CliRunOptions& options = {});
+    explicit CliProcess(const std::vector<std::string>& args, const CliRunOptions& options = {});
     /// Kills and reaps the child if it still runs.
-    ~BackgroundCli();
+    ~CliProcess();
 
-    BackgroundCli(const BackgroundCli&) = delete;
-    BackgroundCli& operator=(const BackgroundCli&) = delete;
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
 
-    /// The next line of standard output (without the newline); empty after `timeout` seconds.
-    std::string readOutputLine(double timeout);
-    /// The next line of standard error; empty after `timeout` seconds.
-    std::string readErrorLine(double timeout);
     /// Whether standard error shows `text` within `timeout` seconds; what came up to its end is
     /// taken.
-    bool waitForError(const std::string& text, double timeout);
+    bool waitForError(const std::string& text, double timeout = 20);
+    /// The next line of standard output (without the newline); empty after `timeout` seconds.
+    std::string readOutputLine(double timeout = 20);
     /// Types `text` into the terminal.
     void type(const std::string& text);
     /// The reader of standard output goes away.
     void closeOutput();
     void signal(int number);
-    /// Waits for the child (killed after 60 s) and returns its status as in CliRun; the rest of
-    /// its output is collected.
+    /// Waits for the child (killed after 60 s) and returns its status and the output not taken.
     CliRun wait();
 
 private:
-    bool fill(int fd, std::string& buffer, double timeout,
-              const std::function<bool(const std::string&)>& enough);
-    std::string readLine(int fd, std::string& buffer, double timeout);
+    // Reads both streams until `enough` holds, both end or `timeout` seconds pass.
+    bool pump(double timeout, const std::function<bool()>& enough);
 
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
-    int terminal_ = -1;
     std::string outBuffer_;
     std::string errBuffer_;
 };
+
+/// Runs the built pelwick-cli with `args` and waits for it (killed after 60 s).
+CliRun runCli(const std::vector<std::string>& args, const CliRunOptions& options = {});
 
 } // namespace pelwick::testing

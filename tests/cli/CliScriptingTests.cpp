@@ -1,5 +1,6 @@
-// What scripts and people rely on besides the operations: the version line, help, JSON results
-// (failures included), the trace, quiet output and ASCII under a locale that is not UTF-8.
+// What scripts and people rely on besides the operations: the version line, help, JSON results,
+// the trace, quiet output, ASCII under a locale that is not UTF-8, and the documentation of every
+// option.
 
 #include "BatchCalculator.h"
 #include "CliProcess.h"
@@ -34,8 +35,8 @@ Json document(const CliRun& run) {
 }
 
 TEST(CliVersion, IsOneLineWithTheVersionCommitAndAppletSize) {
-    const std::regex line(
-        R"(pelwick-cli \d+\.\d+\.\d+ \(commit ([0-9a-f]{12}(-dirty)?|unknown), flash applet 2652 bytes\)\n)");
+    const std::regex line(R"(pelwick-cli \d+\.\d+\.\d+ \(commit ([0-9a-f]{12}(-dirty)?|unknown), )"
+                          R"(flash applet 2652 bytes\)\n)");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--version"}, {"-V"}, {"version"}, {"--demo", "info", "-V"}}) {
         const CliRun run = runCli(args);
@@ -45,14 +46,13 @@ TEST(CliVersion, IsOneLineWithTheVersionCommitAndAppletSize) {
 }
 
 TEST(CliHelp, EveryCommandExplainsItselfForPeople) {
-    // A bare command line is a usage error that shows the usage.
+    // A bare command line is a usage error that shows the usage, and answers in JSON with --json.
     const CliRun bare = runCli({});
     EXPECT_EQ(bare.status, 2);
-    EXPECT_TRUE(bare.out.empty());
-    EXPECT_TRUE(contains(bare.err, "Usage: pelwick-cli [OPTIONS] COMMAND")) << bare.err;
+    EXPECT_EQ(bare.out, "");
+    EXPECT_TRUE(contains(bare.err, "\nUsage: pelwick-cli [OPTIONS] COMMAND")) << bare.err;
+    EXPECT_EQ(document(runCli({"--json"}))["error"]["kind"], "usage");
     EXPECT_EQ(runCli({"help", "frobnicate"}).status, 2);
-    EXPECT_EQ(runCli({"frobnicate"}).err, "There is no command \"frobnicate\".\nRun \"pelwick-cli "
-                                          "help\" for the list of commands.\n");
 
     for (const char* command : {"ports", "info", "simulate", "backup", "flash", "verify",
                                 "checksum", "batch", "demo", "help", "version"}) {
@@ -69,24 +69,15 @@ TEST(CliHelp, EveryCommandExplainsItselfForPeople) {
         for (const char* clutter : {"REQUIRED", "TEXT", ":SECONDS", "Excludes:", "Needs:", "=3"}) {
             EXPECT_FALSE(contains(help.out, clutter)) << clutter << "\n" << help.out;
         }
-        const auto longest = [](const std::string& text) {
-            std::istringstream lines(text);
-            std::size_t width = 0;
-            for (std::string line; std::getline(lines, line);) {
-                // Characters, not bytes: "…" is one column.
-                width = std::max<std::size_t>(
-                    width, std::count_if(line.begin(), line.end(),
-                                         [](char c) { return (c & 0xC0) != 0x80; }));
-            }
-            return width;
-        };
-        EXPECT_LE(longest(help.out), 80u);
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) {
+            // Characters, not bytes: "…" is one column.
+            EXPECT_LE(
+                std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }),
+                80)
+                << line;
+        }
     }
-    // A number out of range is refused in words, without a 309-digit limit.
-    const CliRun count = runCli({"--demo", "batch", "x.bin", "--count", "0"});
-    EXPECT_EQ(count.status, 2);
-    EXPECT_EQ(count.err, "--count: Give the number of units as a whole number from 1 to 1000000 "
-                         "(not \"0\").\nRun with --help for more information.\n");
 }
 
 TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
@@ -106,7 +97,6 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     EXPECT_EQ(info["error"], nullptr);
     EXPECT_EQ(info["chip"], "ATSAM4LC2C");
     EXPECT_EQ(info["cidr"], "0xAB0A07E0");
-    EXPECT_EQ(info["monitor"], "v1.1 Dec 15 2013 19:03:14");
     EXPECT_EQ(info["flashBytes"], 131072);
     EXPECT_EQ(info["supported"], true);
 
@@ -120,18 +110,16 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
         document(runCli({"--json", "checksum", image.string(), "--against", backup.string()}));
     EXPECT_EQ(sums["against"]["checksum"], "9090h");
     EXPECT_EQ(sums["files"][0]["checksum"], checksum);
-    EXPECT_EQ(sums["files"][0]["testMenu"], "ChE - - " + checksum);
     EXPECT_EQ(sums["files"][0]["verdict"], "unrecognized");
-    EXPECT_EQ(sums["files"][0]["flashable"], true);
 
     const Json flashed = document(runCli({"--demo", "--json", "flash", image.string(), "--yes",
                                           "--backup-dir", folder.path().string()}));
     EXPECT_EQ(flashed["ok"], true) << flashed;
     EXPECT_EQ(flashed["result"], "flashed");
+    EXPECT_EQ(flashed["fellBack"], false);
     EXPECT_EQ(flashed["firmware"]["checksum"], checksum);
     EXPECT_EQ(flashed["calculator"]["model"], "HP 15c Collector\u2019s Edition");
     EXPECT_EQ(readWholeFile(flashed["backup"].get<std::string>()), readWholeFile(backup));
-    EXPECT_GE(flashed["seconds"].get<double>(), 0);
 
     // Each --demo run has a calculator of its own, which holds what the backup above holds.
     const Json verified = document(runCli({"--demo", "--json", "verify", backup.string()}));
@@ -142,63 +130,24 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
         {"--json", "--fast", "demo", "--delay", "0", "--folder", (folder / "demo").string()}));
     EXPECT_EQ(demo["result"], "flashed");
     EXPECT_EQ(demo["fellBack"], false);
-    EXPECT_TRUE(std::filesystem::exists(demo["backup"].get<std::string>()));
-}
+    EXPECT_EQ(readWholeFile(demo["backup"].get<std::string>()), readWholeFile(backup));
+    EXPECT_EQ(readWholeFile(demo["file"].get<std::string>()).size(), 0x1C000u);
 
-TEST(CliJson, AFailureIsStillOneDocumentWithTheHonestStatus) {
-    TempDir folder;
-    const auto image = folder.write("image.bin", patternImage(22));
-    const std::string empty = folder.path().string();
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string kind;
-        std::string command;
-    };
-    const Case cases[] = {
-        {{"--json", "--timeout", "nan", "info"}, 2, "usage", "info"},
-        {{"--json", "frobnicate"}, 2, "usage", ""},
-        {{"--json", "--device-dir", empty, "info"}, 1, "noProgrammingCable", "info"},
-        {{"--json", "checksum", (folder / "absent.bin").string()},
-         1,
-         "firmwareNotFound",
-         "checksum"},
-        // Standard input is no terminal and --yes is missing.
-        {{"--json", "--demo", "flash", image.string(), "--no-backup"}, 1, "notConfirmed", "flash"},
-        {{"--json", "--demo", "backup", "-o", image.string()}, 1, "fileExists", "backup"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[1] + " " + c.args.back());
-        const CliRun run = runCli(c.args);
-        EXPECT_EQ(run.status, c.status);
-        const Json doc = document(run);
-        EXPECT_EQ(doc["ok"], false);
-        EXPECT_EQ(doc["error"]["kind"], c.kind);
-        EXPECT_EQ(doc["command"], c.command.empty() ? Json() : Json(c.command));
-        // The sentence on standard error is the one in the document.
-        EXPECT_TRUE(run.err.starts_with(doc["error"]["message"].get<std::string>())) << run.err;
-    }
-    // A bare command line shows the usage on standard error and still answers in JSON.
-    const CliRun bare = runCli({"--json"});
-    EXPECT_EQ(bare.status, 2);
-    EXPECT_EQ(document(bare)["error"]["kind"], "usage");
-
-    const Json notConfirmed = document(runCli(cases[4].args));
+    const Json notConfirmed =
+        document(runCli({"--json", "--demo", "flash", image.string(), "--no-backup"}));
     EXPECT_EQ(notConfirmed["result"], "notWritten");
 
-    // An interrupt that ends a command at once still leaves its document.
+    // An interrupt that ends a command at once still leaves its document, with what it found.
     TempDir devices;
     BatchCalculator slow(devices.path(), "ttyACM0", 23, 0.005);
-    BackgroundCli reading(
+    CliProcess reading(
         {"--json", "--port", slow.link().string(), "backup", "-o", (folder / "b.bin").string()});
-    ASSERT_TRUE(reading.waitForError("Reading firmware", 20));
+    ASSERT_TRUE(reading.waitForError("Reading firmware"));
     reading.signal(SIGINT);
     const CliRun interrupted = reading.wait();
-    slow.stop();
     EXPECT_EQ(interrupted.status, 130);
     const Json doc = document(interrupted);
     EXPECT_EQ(doc["error"]["kind"], "interrupted");
-    EXPECT_EQ(doc["error"]["message"], "Interrupted. No backup was saved.");
     EXPECT_EQ(doc["chip"], "ATSAM4LC2C");
 }
 
@@ -211,14 +160,11 @@ TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
         imageBytes[i] = static_cast<std::uint8_t>(marker[i % marker.size()]);
     }
     const auto image = folder.write("image.bin", imageBytes);
-    const std::vector<std::string> flash{"--demo", "flash", image.string(), "--yes", "--no-backup"};
-    const auto with = [&](const std::string& option) {
-        std::vector<std::string> args = flash;
-        args.insert(args.begin(), option);
-        return runCli(args);
+    const auto flash = [&](const std::string& option) {
+        return runCli({option, "--demo", "flash", image.string(), "--yes", "--no-backup"});
     };
 
-    const CliRun traced = with("-v");
+    const CliRun traced = flash("-v");
     EXPECT_EQ(traced.status, 0) << traced.err;
     EXPECT_FALSE(contains(traced.err, marker.substr(0, 8)));
     std::vector<std::string> events;
@@ -237,14 +183,8 @@ TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
         return event.starts_with("reply 4096 bytes after ");
     }));
-    // Standard output is what it is without the trace.
-    const CliRun plain = runCli(flash);
-    const auto withoutTime = [](const std::string& text) {
-        return std::regex_replace(text, std::regex(R"(\(\d+\.\d s\))"), "");
-    };
-    EXPECT_EQ(withoutTime(traced.out), withoutTime(plain.out));
 
-    const CliRun quiet = with("-q");
+    const CliRun quiet = flash("-q");
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.err, "");
     EXPECT_TRUE(std::regex_match(quiet.out,
@@ -255,11 +195,10 @@ TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
 
 TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
     TempDir folder;
-    const auto backup = folder / "backup.bin";
-    const std::vector<std::string> args{"--demo", "backup", "-o", backup.string(), "--force"};
-    const std::vector<std::vector<std::string>> asciiLocales{
-        {"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"LC_ALL=", "LC_CTYPE=", "LANG=C"}};
-    for (const auto& locale : asciiLocales) {
+    const std::vector<std::string> args{"--demo", "backup", "-o", (folder / "b.bin").string(),
+                                        "--force"};
+    for (const std::vector<std::string>& locale :
+         {std::vector<std::string>{"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"LC_ALL=", "LANG=C"}}) {
         SCOPED_TRACE(locale.back());
         const CliRun run = runCli(args, CliRunOptions{}.withEnvironment(locale));
         EXPECT_EQ(run.status, 0) << run.err;
@@ -270,11 +209,6 @@ TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
             runCli({"help", "info"}, CliRunOptions{}.withEnvironment(locale)).out;
         EXPECT_TRUE(std::all_of(all.begin(), all.end(),
                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
-        // JSON is ASCII anyway, and its texts stay exact.
-        std::vector<std::string> json = args;
-        json.push_back("--json");
-        const Json doc = document(runCli(json, CliRunOptions{}.withEnvironment(locale)));
-        EXPECT_TRUE(contains(doc["calculator"]["message"], "Collector\u2019s Edition"));
     }
     const CliRun utf8 = runCli(args);
     EXPECT_TRUE(contains(utf8.out, "HP 15c Collector\u2019s Edition"));
@@ -301,12 +235,6 @@ TEST(CliDocs, TheManualPageAndEveryCompletionKnowEachCommandAndOption) {
         words.push_back(command->get_name());
         addOptions(*command);
     }
-    const auto read = [](const std::string& name) {
-        std::ifstream file(std::string(PELWICK_SOURCE_DIR) + "/packaging/" + name);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    };
     // How each file writes an option: roff escapes its hyphens, fish names it without them.
     const std::pair<std::string, std::function<std::string(const std::string&)>> files[] = {
         {"pelwick-cli.1",
@@ -321,7 +249,8 @@ TEST(CliDocs, TheManualPageAndEveryCompletionKnowEachCommandAndOption) {
          }},
     };
     for (const auto& [name, written] : files) {
-        const std::string text = read(name);
+        std::ifstream file(std::string(PELWICK_SOURCE_DIR) + "/packaging/" + name);
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
         ASSERT_FALSE(text.empty()) << name;
         for (const std::string& word : words) {
             EXPECT_TRUE(contains(text, written(word))) << name << " lacks " << word;

@@ -1,0 +1,160 @@
+// The sentences pelwick-cli prints for what goes wrong, each with its exit status and the error
+// kind of its JSON document: the one table of the command line's texts.
+
+#include "CliProcess.h"
+
+#include "device/POSIXSerialLink.h"
+#include "support/PseudoTerminal.h"
+#include "support/TempDir.h"
+#include "util/FileIO.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace pelwick::testing {
+namespace {
+
+// `text` without the progress lines ("Reading firmware… 40%").
+std::string withoutProgress(const std::string& text) {
+    std::string kept;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.ends_with("%")) {
+            kept += line + '\n';
+        }
+    }
+    return kept;
+}
+
+TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
+    TempDir folder;
+    const std::string dir = folder.path().string() + "/";
+    const auto image = folder.write("image.bin", patternImage(1));
+    folder.write("small.bin", Bytes(100, 0x55));
+    folder.write("empty.bin", {});
+    const Bytes earlier(100, 0x5A);
+    folder.write("existing.bin", earlier);
+    std::filesystem::create_directory(folder / "dev");
+    folder.write("dev/ttyUSB0", {});
+    ASSERT_EQ(::mkfifo((dir + "pipe").c_str(), 0600), 0);
+    // A port another program holds, reached through a link.
+    PseudoTerminal pty;
+    const POSIXSerialLink holder(pty.slavePath(), 115200);
+    std::filesystem::create_symlink(pty.slavePath(), dir + "ttyACM1");
+    // Listing a folder that does not exist would fail with a text of its own: nothing before the
+    // refusal touches a port.
+    const std::vector<std::string> noDevices{"--device-dir", dir + "absent"};
+    const auto on = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), noDevices.begin(), noDevices.end());
+        return args;
+    };
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string kind; ///< empty: the command writes no JSON
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"frobnicate"},
+         2,
+         "usage",
+         "There is no command \"frobnicate\".\nRun \"pelwick-cli help\" for the list of "
+         "commands.\n"},
+        {{"--settle", "1e300", "--demo", "info"},
+         2,
+         "usage",
+         "--settle: Give the pause in seconds as a number from 0 to 10 (not \"1e300\").\nRun with "
+         "--help for more information.\n"},
+        {{"--demo", "batch", "x.bin", "--count", "0"},
+         2,
+         "usage",
+         "--count: Give the number of units as a whole number from 1 to 1000000 (not \"0\").\nRun "
+         "with --help for more information.\n"},
+        {on({"flash", dir + "small.bin", "--yes"}), 1, "firmwareWrongSize",
+         "Firmware is 100 bytes; expected 114688 bytes (0x1c000).\n"},
+        {on({"batch", dir + "empty.bin", "--count", "1"}), 1, "firmwareEmpty",
+         "Firmware file is empty.\n"},
+        {on({"flash", dir + "none.bin", "--yes"}), 1, "firmwareNotFound",
+         "Firmware file not found: " + dir + "none.bin\n"},
+        {on({"flash", image.string()}), 1, "notConfirmed",
+         "Refusing to flash without confirmation: standard input is not a terminal. Pass --yes "
+         "to confirm.\n"},
+        {on({"flash", image.string(), "--yes", "--backup-dir", dir + "none"}), 1, "file",
+         "Could not write to " + dir + "none: No such file or directory.\n"},
+        {on({"info"}), 1, "file", "Could not list " + dir + "absent: No such file or directory.\n"},
+        // A serial adapter is listed but never tried.
+        {{"--device-dir", dir + "dev", "info"},
+         1,
+         "noProgrammingCable",
+         "No HP programming cable detected. Put the calculator in programming mode and "
+         "reconnect.\n"},
+        {{"--port", dir + "dev/ttyUSB0", "info"},
+         1,
+         "notASerialPort",
+         dir + "dev/ttyUSB0 is not a serial port. The calculator's monitor appears as a ttyACM… "
+               "(or cu.usbmodem…) device; pass that device with --port.\n"},
+        {{"--port", dir + "ttyACM9", "info"},
+         1,
+         "serialOpenFailed",
+         "Could not open serial port " + dir + "ttyACM9.\n"},
+        // The help for a port that cannot be opened comes once, under the error.
+        {{"--port", dir + "ttyACM1", "--timeout", "0.5", "info"},
+         1,
+         "serialOpenFailed",
+         "Could not open serial port " + pty.slavePath() + ".\nThe port " + pty.slavePath() +
+             " is in use by another program (perhaps another Pelwick); close it and try again.\n"},
+        {{"checksum", dir + "none.bin", dir + "pipe"},
+         1,
+         "firmwareNotFound",
+         "Firmware file not found: " + dir + "none.bin\nCould not read " + dir +
+             "pipe: it is a named pipe, not a regular file.\n"},
+        {{"--demo", "backup", "-o", dir + "existing.bin"},
+         1,
+         "fileExists",
+         "Could not write " + dir + "existing.bin: File exists. Pass --force to replace it.\n"},
+        {{"--demo", "backup", "-o", dir + "pipe", "--force"},
+         1,
+         "file",
+         "Could not write " + dir + "pipe: it is a named pipe, not a regular file.\n"},
+        {{"--demo", "verify", image.string()},
+         1,
+         "verifyMismatch",
+         "Verify failed: flash contents do not match the firmware file. Leave the cable in "
+         "programming mode and try again.\n"},
+        {{"simulate", "--link", dir + "existing.bin"},
+         1,
+         "",
+         "Refusing to replace " + dir + "existing.bin: it exists and is not a symbolic link.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(withoutProgress(run.err), c.err);
+        EXPECT_EQ(run.out, "");
+        if (c.kind.empty()) {
+            continue;
+        }
+        std::vector<std::string> json = c.args;
+        json.insert(json.begin(), "--json");
+        const CliRun scripted = runCli(json);
+        EXPECT_EQ(scripted.status, c.status);
+        const auto doc = nlohmann::json::parse(scripted.out);
+        EXPECT_EQ(doc["ok"], false);
+        EXPECT_EQ(doc["error"]["kind"], c.kind);
+        EXPECT_TRUE(c.err.starts_with(doc["error"]["message"].get<std::string>())) << doc;
+    }
+    // Refused files stay as they were.
+    EXPECT_EQ(readWholeFile(folder / "existing.bin"), earlier);
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
+    // Numbers that no wait can use are usage errors too.
+    for (const char* timeout : {"nan", "inf", "1e300", "601", "0"}) {
+        EXPECT_EQ(runCli({"--timeout", timeout, "--demo", "info"}).status, 2) << timeout;
+    }
+}
+
+} // namespace
+} // namespace pelwick::testing
