@@ -1,8 +1,8 @@
 #include "flash/FlashCalw.h"
 
-#include "flash/ObservedCalculator.h"
 #include "support/FaultInjectingTransport.h"
 #include "support/FlasherErrorOf.h"
+#include "support/ObservedCalculator.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -172,7 +172,8 @@ TEST(FlashCalw, TimeOutsNameWhatTheDriverWasDoing) {
         {FaultInjectingTransport::nthCommandStartingWith("G", 1), "starting the flash applet"},
         {FaultInjectingTransport::nthCommandStartingWith("G", 2), "unlocking flash"},
         {FaultInjectingTransport::nthCommandStartingWith("G", 16), "writing page 1 of 224"},
-        {FaultInjectingTransport::commandIs("W20002050,0001FE00#"), "writing page 224 of 224"},
+        {FaultInjectingTransport::nthCommandStartingWith("W20002050,0001FE00#"),
+         "writing page 224 of 224"},
         {FaultInjectingTransport::nthCommandStartingWith("R", 28), "verifying firmware"},
     };
     for (const auto& [when, activity] : cases) {
