@@ -3,65 +3,30 @@
 #include "device/FlasherError.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace pelwick::testing {
 
-namespace {
-
 // The second number of "R<address>,<length>#" or "S<address>,<length>#".
-std::size_t lengthField(const std::string& command) {
+static std::size_t lengthField(const std::string& command) {
     const auto comma = command.find(',');
-    if (comma == std::string::npos) {
-        return 0;
-    }
-    try {
-        return static_cast<std::size_t>(std::stoul(command.substr(comma + 1), nullptr, 16));
-    } catch (const std::exception&) {
-        return 0;
-    }
+    return comma == std::string::npos ? 0 : std::stoul(command.substr(comma + 1), nullptr, 16);
 }
-
-// How many reply bytes a binary-mode command gets, when the command says so.
-std::optional<std::size_t> expectedReplyLength(const std::string& command) {
-    if (command.starts_with("w")) {
-        return 4;
-    }
-    if (command.starts_with("R")) {
-        return lengthField(command);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-FaultInjectingTransport::FaultInjectingTransport(std::unique_ptr<ByteTransport> inner)
-    : inner_(std::move(inner)) {}
 
 FaultInjectingTransport::FaultInjectingTransport(std::shared_ptr<ByteTransport> inner)
     : inner_(std::move(inner)) {}
 
 void FaultInjectingTransport::injectAtWrite(int writeNumber, Fault fault, std::size_t amount) {
-    plan_ = Plan{fault, amount, writeNumber, {}};
+    injectWhen({}, fault, amount);
+    atWrite_ = writeNumber;
 }
 
 void FaultInjectingTransport::injectWhen(CommandPredicate predicate, Fault fault,
                                          std::size_t amount) {
-    plan_ = Plan{fault, amount, std::nullopt, std::move(predicate)};
-}
-
-void FaultInjectingTransport::heal() {
-    plan_.reset();
-    active_.reset();
-    held_.clear();
-    late_.clear();
-}
-
-Bytes FaultInjectingTransport::strayData(std::size_t count) {
-    Bytes data(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        data[i] = static_cast<std::uint8_t>(0xA5 + 0x3B * i);
-    }
-    return data;
+    atWrite_.reset();
+    predicate_ = std::move(predicate);
+    fault_ = fault;
+    amount_ = amount;
 }
 
 void FaultInjectingTransport::hold(const Bytes& bytes, std::size_t packetSize) {
@@ -72,143 +37,92 @@ void FaultInjectingTransport::hold(const Bytes& bytes, std::size_t packetSize) {
     }
 }
 
-FaultInjectingTransport::CommandPredicate FaultInjectingTransport::commandIs(std::string command) {
-    return [command](const std::vector<std::string>& history) { return history.back() == command; };
-}
-
 FaultInjectingTransport::CommandPredicate
 FaultInjectingTransport::nthCommandStartingWith(std::string prefix, int occurrence) {
     return [prefix, occurrence](const std::vector<std::string>& history) {
-        if (!history.back().starts_with(prefix)) {
-            return false;
-        }
         const auto seen = std::count_if(history.begin(), history.end(), [&](const auto& command) {
             return command.starts_with(prefix);
         });
-        return seen == occurrence;
+        return history.back().starts_with(prefix) && seen == occurrence;
     };
-}
-
-bool FaultInjectingTransport::shouldTrigger(bool isCommand) const {
-    if (!plan_) {
-        return false;
-    }
-    if (plan_->atWrite) {
-        return *plan_->atWrite == writes_;
-    }
-    return isCommand && plan_->predicate && plan_->predicate(commands_);
 }
 
 void FaultInjectingTransport::write(ByteView data) {
     ++writes_;
     const bool isCommand = payloadRemaining_ == 0 && !data.empty() && data.back() == '#';
-    std::string command;
+    const std::string command = isCommand ? std::string(data.begin(), data.end()) : "";
     if (isCommand) {
-        command.assign(data.begin(), data.end());
         commands_.push_back(command);
-        if (command.starts_with("S")) {
-            payloadRemaining_ = lengthField(command);
-        }
-    } else {
-        payloadRemaining_ -= std::min(payloadRemaining_, data.size());
     }
-
+    payloadRemaining_ = command.starts_with("S")
+                            ? lengthField(command)
+                            : payloadRemaining_ - std::min(payloadRemaining_, data.size());
+    const bool triggers =
+        atWrite_ ? *atWrite_ == writes_ : isCommand && predicate_ && predicate_(commands_);
+    if (triggers) {
+        atWrite_.reset();
+        predicate_ = {};
+        triggered_ = true;
+        if (fault_ == Fault::cableGone || fault_ == Fault::lineStalls ||
+            fault_ == Fault::monitorSilent || fault_ == Fault::echoes) {
+            active_ = fault_;
+            held_.clear();
+        }
+    }
     if (active_ == Fault::cableGone) {
         throw FlasherError::serialPortClosed();
     }
-    if (active_ == Fault::monitorSilent || active_ == Fault::lineStalls) {
-        ++dropped_;
-        if (active_ == Fault::lineStalls) {
-            throw FlasherError::sambaTimeout();
-        }
+    if (active_ == Fault::lineStalls) {
+        throw FlasherError::sambaTimeout();
+    }
+    if (active_ == Fault::monitorSilent && !triggers) {
         return;
     }
     if (active_ == Fault::replyLate) {
         // The late reply comes now, ahead of whatever this write brings.
         active_.reset();
-        hold(late_, late_.size());
-        late_.clear();
+        const Bytes late = std::exchange(late_, {});
+        hold(late, std::max<std::size_t>(late.size(), 1));
     }
-    const bool triggers = shouldTrigger(isCommand);
     if (active_ == Fault::echoes && isCommand) {
         hold(Bytes(data.begin(), data.end()), data.size());
-        if (command == "N#") {
-            active_.reset();
-        }
+        active_ = command == "N#" ? std::nullopt : active_;
     }
-    if (!triggers) {
-        inner_->write(data);
+    inner_->write(data);
+    if (!triggers || fault_ == Fault::monitorSilent || fault_ == Fault::echoes) {
         return;
     }
-
-    const Plan plan = *plan_;
-    plan_.reset();
-    triggeredAtWrite_ = writes_;
-    triggeringCommand_ = command;
-    switch (plan.fault) {
-    case Fault::cableGone:
-        active_ = Fault::cableGone;
-        throw FlasherError::serialPortClosed();
-    case Fault::monitorSilent:
-        inner_->write(data);
-        active_ = Fault::monitorSilent;
-        held_.clear();
-        return;
-    case Fault::replyCutShort:
-    case Fault::wrongReplyByte: {
-        inner_->write(data);
-        Bytes reply = takeReply(command);
-        if (plan.fault == Fault::replyCutShort) {
-            reply.resize(reply.size() - std::min(plan.amount, reply.size()));
-        } else if (plan.amount < reply.size()) {
-            reply[plan.amount] ^= 0xFF;
-        }
-        hold(reply, std::max<std::size_t>(reply.size(), 1));
-        return;
-    }
-    case Fault::strayBytes: {
-        inner_->write(data);
-        const Bytes reply = takeReply(command);
-        hold(strayData(plan.amount), 64);
-        hold(reply, std::max<std::size_t>(reply.size(), 1));
-        return;
-    }
-    case Fault::replyLate:
-        inner_->write(data);
-        late_ = takeReply(command);
+    Bytes reply = takeReply(command);
+    if (fault_ == Fault::replyLate) {
+        late_ = std::move(reply);
         active_ = Fault::replyLate;
         return;
-    case Fault::echoes:
-        active_ = Fault::echoes;
-        hold(Bytes(data.begin(), data.end()), data.size());
-        if (command == "N#") {
-            active_.reset();
-        }
-        inner_->write(data);
-        return;
-    case Fault::lineStalls:
-        active_ = Fault::lineStalls;
-        ++dropped_;
-        throw FlasherError::sambaTimeout();
     }
+    if (fault_ == Fault::replyCutShort) {
+        reply.resize(reply.size() - std::min(amount_, reply.size()));
+    } else if (fault_ == Fault::wrongReplyByte && amount_ < reply.size()) {
+        reply[amount_] ^= 0xFF;
+    } else if (fault_ == Fault::strayBytes) {
+        hold(Bytes(amount_, 0xA5), 64); // bytes that do not look like text
+    }
+    hold(reply, std::max<std::size_t>(reply.size(), 1));
 }
 
 Bytes FaultInjectingTransport::takeReply(const std::string& command) {
     // Collect the whole reply now, so that it can be changed or delayed before the client sees
-    // any of it.
-    const auto expected = expectedReplyLength(command);
+    // any of it; a word or block reply by its length, anything else until the line is quiet.
+    const bool sized = command.starts_with("w") || command.starts_with("R");
+    const std::size_t expected = command.starts_with("w") ? 4 : lengthField(command);
     Bytes reply;
-    for (;;) {
-        const std::size_t want = expected ? *expected - std::min(*expected, reply.size()) : 4096;
-        if (want == 0) {
-            return reply;
-        }
-        const Bytes chunk = inner_->read(want, expected ? 3.0 : 0.05);
+    while (!sized || reply.size() < expected) {
+        const Bytes chunk =
+            inner_->read(sized ? expected - reply.size() : 4096, sized ? 3.0 : 0.05);
         if (chunk.empty()) {
-            return reply;
+            break;
         }
         reply.insert(reply.end(), chunk.begin(), chunk.end());
     }
+    return reply;
 }
 
 Bytes FaultInjectingTransport::read(std::size_t max, double timeout) {

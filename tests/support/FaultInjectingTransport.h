@@ -3,13 +3,9 @@
 #include "device/ByteTransport.h"
 #include "device/SerialPort.h"
 
-#include <cstddef>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace pelwick::testing {
 
@@ -22,8 +18,7 @@ enum class Fault {
     monitorSilent,
     /// The reply to the triggering command loses its last `amount` bytes.
     replyCutShort,
-    /// One byte of the reply to the triggering command (index `amount`, counted from its start) is
-    /// inverted.
+    /// One byte of the reply to the triggering command (index `amount`) is inverted.
     wrongReplyByte,
     /// `amount` stray bytes (like the rest of a block an earlier program never read) arrive ahead
     /// of the reply to the triggering command, in packets of 64 bytes.
@@ -40,26 +35,21 @@ enum class Fault {
 };
 
 /// Wraps any transport and injects one fault: at the N-th write, or at the first command that a
-/// predicate picks. Counts writes, commands, opens and closes, and tells what happened. Bytes it
-/// makes up itself come in packets, one per read, as a USB line hands them over.
+/// predicate picks. Counts writes, commands, opens and closes. Bytes it makes up itself come in
+/// packets, one per read, as a USB line hands them over.
 class FaultInjectingTransport : public ByteTransport {
 public:
     /// Sees each command (a write ending in '#') with every command before it; `history.back()` is
     /// the command itself.
     using CommandPredicate = std::function<bool(const std::vector<std::string>& history)>;
 
-    explicit FaultInjectingTransport(std::unique_ptr<ByteTransport> inner);
     explicit FaultInjectingTransport(std::shared_ptr<ByteTransport> inner);
 
     /// Triggers at the `writeNumber`-th write (1-based; payloads count as writes too).
     void injectAtWrite(int writeNumber, Fault fault, std::size_t amount = 1);
     /// Triggers at the first command for which `predicate` holds.
     void injectWhen(CommandPredicate predicate, Fault fault, std::size_t amount = 1);
-    /// Removes the fault, armed or active; the counters stay.
-    void heal();
 
-    /// The command is exactly `command` ("W20002050,00006000#").
-    static CommandPredicate commandIs(std::string command);
     /// The `occurrence`-th command (1-based) that begins with `prefix` ("R", "S20002C00").
     static CommandPredicate nthCommandStartingWith(std::string prefix, int occurrence = 1);
 
@@ -77,31 +67,19 @@ public:
     int closeCount() const { return closes_; }
     /// Every command written, in order, including the one that triggered and any dropped later.
     const std::vector<std::string>& commands() const { return commands_; }
-    /// Whether the fault has gone off, and at which write and command.
-    bool triggered() const { return triggeredAtWrite_.has_value(); }
-    std::optional<int> triggeredAtWrite() const { return triggeredAtWrite_; }
-    const std::string& triggeringCommand() const { return triggeringCommand_; }
-    /// Writes that a silent monitor or a stalled line swallowed.
-    int droppedWrites() const { return dropped_; }
-
-    /// The stray bytes of Fault::strayBytes: data that does not look like text.
-    static Bytes strayData(std::size_t count);
+    /// Whether the fault has gone off.
+    bool triggered() const { return triggered_; }
 
 private:
-    struct Plan {
-        Fault fault;
-        std::size_t amount;
-        std::optional<int> atWrite;
-        CommandPredicate predicate;
-    };
-
-    bool shouldTrigger(bool isCommand) const;
     // Collects the whole reply to `command` from the inner transport.
     Bytes takeReply(const std::string& command);
     void hold(const Bytes& bytes, std::size_t packetSize);
 
     std::shared_ptr<ByteTransport> inner_;
-    std::optional<Plan> plan_;
+    Fault fault_ = Fault::cableGone;
+    std::size_t amount_ = 0;
+    std::optional<int> atWrite_;
+    CommandPredicate predicate_;
     std::optional<Fault> active_;
     std::deque<Bytes> held_;           // made-up or mangled bytes waiting to be read, by packet
     Bytes late_;                       // a late reply, held back until the next write
@@ -109,10 +87,8 @@ private:
     int writes_ = 0;
     int opens_ = 0;
     int closes_ = 0;
-    int dropped_ = 0;
     std::vector<std::string> commands_;
-    std::optional<int> triggeredAtWrite_;
-    std::string triggeringCommand_;
+    bool triggered_ = false;
 };
 
 } // namespace pelwick::testing
