@@ -214,8 +214,6 @@ TEST(FlasherOperations, WithoutACableOrAValidImageNothingIsOpened) {
     };
     h.flasher.ports = std::make_shared<NoPorts>();
     EXPECT_EQ(flasherErrorOf([&] { h.write(); }), FlasherError::noProgrammingCable());
-    EXPECT_EQ(flasherErrorOf([&] { h.flasher.verify(h.firmware, 0x4000, nullptr); }),
-              FlasherError::noProgrammingCable());
     EXPECT_EQ(flasherErrorOf([&] { h.flasher.readApplication(nullptr); }),
               FlasherError::noProgrammingCable());
     EXPECT_FALSE(h.flasher.planWrite(h.firmware, 0x4000).port.has_value());

@@ -134,14 +134,6 @@ TEST(SambaClient, ConnectRecoversOnceThroughTerminalModeFromATimeoutOrALineThatI
         EXPECT_EQ(s.client.commandTrace(), c.trace) << c.what;
         EXPECT_EQ(s.client.version(), c.version) << c.what;
     }
-
-    // The cable vanishing during the version exchange is not retried.
-    struct Unplugged : ScriptedTransport {
-        Bytes read(std::size_t, double) override { throw FlasherError::serialPortClosed(); }
-    };
-    ScriptedClient gone(std::make_unique<Unplugged>());
-    EXPECT_EQ(flasherErrorOf([&] { gone.client.connect(3.0); }), FlasherError::serialPortClosed());
-    EXPECT_THAT(gone.client.commandTrace(), ElementsAre("N#", "V#"));
 }
 
 TEST(SambaClient, ConnectWaitsForQuietAndTakesOnlyATextLineForTheVersion) {
