@@ -230,9 +230,12 @@ struct Conversation {
             return "page " + std::to_string(strike.at + 1);
         }
         const Step& step = steps[strike.at];
-        return "write " + std::to_string(step.write) + " (" +
+        return "step " + std::to_string(step.write) + " (" +
                kPhaseNames[static_cast<int>(step.phase)] + (step.payload ? " payload of " : " ") +
-               step.command + ") byte " + std::to_string(strike.byte);
+               step.command + ")" +
+               (fault.transportFault == Fault::wrongReplyByte
+                    ? " byte " + std::to_string(strike.byte)
+                    : "");
     }
 };
 
