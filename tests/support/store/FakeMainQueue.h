@@ -68,6 +68,19 @@ public:
         }
     }
 
+    /// Drops every posted and delayed job unrun.
+    void discardPending() {
+        requireMainThread();
+        std::deque<std::function<void()>> posted;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            posted.swap(posted_);
+        }
+        std::map<TimerId, Timer> timers;
+        timers.swap(timers_);
+        // Destroyed here, outside the lock, in case a job's captures post on their way out.
+    }
+
     bool hasPosts() const {
         std::lock_guard<std::mutex> guard(mutex_);
         return !posted_.empty();
