@@ -22,70 +22,73 @@ BackupChecksumAssessment backup(std::uint16_t displayed) {
     return BackupChecksumAssessment(displayed, testCatalogue);
 }
 
-// The verdicts' texts, with their short forms where they differ.
-TEST(BackupChecksumAssessment, RecognizedAndUnlisted) {
-    const auto recognized = backup(0x2222);
-    EXPECT_EQ(recognized.known(), fifteenB);
-    EXPECT_EQ(recognized.message(),
-              "Checksum 2222h: HP 15c Collector’s Edition Rev B. It is safe to proceed.");
-    EXPECT_EQ(recognized.summary(), "Checksum 2222h: HP 15c Collector’s Edition Rev B.");
-
-    const auto unlisted = backup(0x9090);
-    EXPECT_FALSE(unlisted.isRecognized());
-    EXPECT_EQ(unlisted.message(),
-              "Checksum 9090h. This firmware is not in the list of known versions. If your "
-              "calculator runs firmware that isn’t listed yet, or a custom version, proceed at "
-              "your own risk. If it runs a listed version, the firmware may not have been read "
-              "correctly.");
-    EXPECT_EQ(unlisted.summary(), unlisted.message());
-}
-
-TEST(FirmwareFileAssessment, JudgesTheFileAgainstTheCatalogueAndTheBackup) {
+// The one table of verdicts: on the backup alone (no file), and on a file against the catalogue
+// and the backup's checksum, with the short form where it differs.
+TEST(FirmwareAssessment, JudgesTheBackupAndTheFileAgainstTheCatalogue) {
     const std::string unlisted =
         ". This firmware is not in the list of known versions. Make sure it is made for your "
         "calculator’s model. Are you sure you want to install it?";
+    const std::string safe = "Checksum 2222h: HP 15c Collector’s Edition Rev B.";
     struct Case {
-        std::uint16_t file;
+        std::optional<std::uint16_t> file;
         std::optional<std::uint16_t> onCalculator; // the backup's checksum, when one was taken
-        Kind kind;
+        std::optional<Kind> kind;
         std::optional<KnownFirmwareEntry> recognizedOnCalculator;
-        std::string message; // the summary, unless the file is safe to flash
+        std::string message;
+        std::string summary = {}; // when it differs from the message
     };
     const std::vector<Case> cases = {
-        {0x2222, std::nullopt, Kind::known, std::nullopt,
+        {{}, 0x2222, {}, fifteenB, safe + " It is safe to proceed.", safe},
+        {{},
+         0x9090,
+         {},
+         {},
+         "Checksum 9090h. This firmware is not in the list of known versions. If your "
+         "calculator runs firmware that isn’t listed yet, or a custom version, proceed at "
+         "your own risk. If it runs a listed version, the firmware may not have been read "
+         "correctly."},
+        // The one verdict on a file without caution: listed, for the model the calculator runs.
+        {0x2222, 0x1111, Kind::known, fifteenA, safe + " It is safe to proceed.", safe},
+        {0x2222,
+         {},
+         Kind::known,
+         {},
          "Checksum 2222h: HP 15c Collector’s Edition Rev B. Make sure your calculator is an HP "
          "15c Collector’s Edition."},
-        {0x4444, std::nullopt, Kind::unrecognized, std::nullopt, "Checksum 4444h" + unlisted},
+        {0x4444, {}, Kind::unrecognized, {}, "Checksum 4444h" + unlisted},
         {0x1111, 0x3333, Kind::otherModel, twelve,
          "Checksum 1111h: HP 15c Collector’s Edition Rev A. Your calculator has HP 12c firmware, "
          "so this file is for a different model. Are you sure you want to install it?"},
-        {0x1111, 0x1111, Kind::alreadyOnCalculator, fifteenA,
-         "Checksum 1111h. This firmware is already on the calculator. You don’t need to install "
-         "it again."},
-        {0x9090, 0x9090, Kind::alreadyOnCalculator, std::nullopt,
+        {0x9090,
+         0x9090,
+         Kind::alreadyOnCalculator,
+         {},
          "Checksum 9090h. This firmware is already on the calculator. You don’t need to install "
          "it again."},
         {0x4444, 0x1111, Kind::unrecognized, fifteenA, "Checksum 4444h" + unlisted},
         // An unlisted backup says nothing about the model.
-        {0x3333, 0x9090, Kind::known, std::nullopt,
+        {0x3333,
+         0x9090,
+         Kind::known,
+         {},
          "Checksum 3333h: HP 12c . Make sure your calculator is an HP 12c."},
     };
     for (const Case& c : cases) {
         const auto taken = c.onCalculator ? std::optional(backup(*c.onCalculator)) : std::nullopt;
-        const FirmwareFileAssessment verdict(c.file, taken, testCatalogue);
+        const std::string summary = c.summary.empty() ? c.message : c.summary;
+        if (!c.file) {
+            EXPECT_EQ(taken->known(), c.recognizedOnCalculator) << c.message;
+            EXPECT_EQ(taken->message(), c.message);
+            EXPECT_EQ(taken->summary(), summary);
+            continue;
+        }
+        const FirmwareFileAssessment verdict(*c.file, taken, testCatalogue);
         EXPECT_EQ(verdict.kind(), c.kind) << c.message;
         EXPECT_EQ(verdict.onCalculator(), c.recognizedOnCalculator) << c.message;
-        EXPECT_TRUE(verdict.isCaution()) << c.message;
+        EXPECT_EQ(verdict.isCaution(), c.summary.empty()) << c.message;
         EXPECT_EQ(verdict.message(), c.message);
-        EXPECT_EQ(verdict.summary(), c.message);
+        EXPECT_EQ(verdict.summary(), summary);
     }
-    // The one verdict without caution: a listed file for the model the calculator runs.
-    const FirmwareFileAssessment safe(0x2222, backup(0x1111), testCatalogue);
-    EXPECT_EQ(safe.kind(), Kind::known);
-    EXPECT_FALSE(safe.isCaution());
-    EXPECT_EQ(safe.message(),
-              "Checksum 2222h: HP 15c Collector’s Edition Rev B. It is safe to proceed.");
-    EXPECT_EQ(safe.summary(), "Checksum 2222h: HP 15c Collector’s Edition Rev B.");
 }
 
 TEST(BackupNames, UseTheCatalogueTheChecksumAndTheLocalDate) {

@@ -50,7 +50,7 @@ std::string badChecksum(const std::string& text) {
     return "Known firmware checksum \"" + text + "\" is not a 4-digit hex value.";
 }
 
-TEST(KnownFirmwareParse, AcceptsValidItemsInFileOrder) {
+TEST(KnownFirmwareParse, AcceptsValidItemsInFileOrderAndRefusesTheFirstBadOneWithItsReason) {
     const auto entries = parseText(R"({"firmware": [
         {"model": "HP 12c", "description": "", "checksum": "0X9a9A", "fileName": "v2",
          "notes": "extra keys are ignored"},
@@ -60,44 +60,24 @@ TEST(KnownFirmwareParse, AcceptsValidItemsInFileOrder) {
     const std::vector<KnownFirmwareEntry> expected = {{0x9A9A, hp12c, "v2", ""},
                                                       {0x0001, hp16c, "model-a1", "Rev B"}};
     EXPECT_EQ(entries, expected);
-    EXPECT_TRUE(parseText(R"({"firmware": []})").empty());
 
-    const std::vector<std::pair<std::string, std::uint16_t>> accepted = {
-        {"0x1a1a", 0x1A1A}, {"FFFF", 0xFFFF}, {"0XfFfF", 0xFFFF}, {"00ab", 0x00AB},
-        {"+FFF", 0x0FFF},   {"0x+1", 0x0001}, {"-0", 0x0000},     {"-000", 0x0000}};
-    for (const auto& [text, value] : accepted) {
-        const auto parsed = parseText(catalogue({item(text)}));
-        ASSERT_EQ(parsed.size(), 1u) << text;
-        EXPECT_EQ(parsed[0].checksum, value) << text;
-    }
-}
-
-TEST(KnownFirmwareParse, RefusesTheFirstBadItemWithItsReason) {
     const std::string models = "\" must be one of HP 15c Collector’s Edition, HP 16c Collector’s "
                                "Edition, HP 12c.";
     const std::string names = "\" may use only lowercase letters, digits, and hyphens.";
-    std::vector<std::pair<std::vector<nlohmann::json>, std::string>> cases = {
+    const std::vector<std::pair<std::vector<nlohmann::json>, std::string>> cases = {
         {{item("1111", "HP 15c Collector's Edition")},
          "Known firmware model \"HP 15c Collector's Edition" + models},
-        {{item("1111", "hp 12c")}, "Known firmware model \"hp 12c" + models},
-        {{item("1A1A", hp15c, "a"), item("0x1a1a", hp12c, "b")},
+        {{item("2222"), item("1A1A"), item("0x1a1a")},
          "Known firmware checksum 0x1a1a is listed twice."},
-        {{item("2222"), item("1A1A"), item("1a1a")},
-         "Known firmware checksum 1a1a is listed twice."},
-        // Within one item: checksum, then model, then fileName, then uniqueness; across items the
-        // first failing one.
+        // Within one item: checksum, then model, then fileName; across items the first failing one.
         {{item("GGGG", "Nope", "BAD")}, badChecksum("GGGG")},
         {{item("1111", "Nope", "BAD")}, "Known firmware model \"Nope" + models},
-        {{item("1111"), item("1111", hp15c, "BAD")}, "Known firmware fileName \"BAD" + names},
-        {{item("zz"), item("1111", "Nope")}, badChecksum("zz")},
+        {{item("1111"), item("1111", hp15c, "model.bin")},
+         "Known firmware fileName \"model.bin" + names},
+        {{item("9A9A9")}, badChecksum("9A9A9")},
+        {{item("-1")}, badChecksum("-1")},
+        {{item("")}, badChecksum("")},
     };
-    for (const std::string text : {"9A9A9", "0x", "", "GGGG", "-1", "+", "-", "+FFFF", "0x0x12",
-                                   " 12", "12 ", "x12", "0x12345", "１２"}) {
-        cases.push_back({{item(text)}, badChecksum(text)});
-    }
-    for (const std::string name : {"Model-A1", "model_a1", "model.bin", "", "ä"}) {
-        cases.push_back({{item("1111", hp12c, name)}, "Known firmware fileName \"" + name + names});
-    }
     for (const auto& [items, error] : cases) {
         EXPECT_EQ(listErrorOf(catalogue(items)), error);
     }
@@ -138,7 +118,6 @@ TEST(KnownFirmwareLoadingDeathTest, StopsOnABrokenBundle) {
         fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "firmware-test-bundles";
     fs::remove_all(root);
     writeText(root / "no-json" / "other.json", "{}");
-    writeText(root / "broken" / "known-firmware.json", R"({"firmware": [)");
     writeText(root / "duplicate" / "known-firmware.json",
               catalogue({item("9090"), item("0x9090")}));
     writeText(root / "good" / "known-firmware.json", catalogue({item("1A1A"), item("2b2b")}));
@@ -150,9 +129,6 @@ TEST(KnownFirmwareLoadingDeathTest, StopsOnABrokenBundle) {
                 Eq(fatal("unable to find bundle named Pelwick_PelwickCore")));
     EXPECT_EXIT(loadCatalogueFrom(root / "no-json"), ExitedWithCode(70),
                 Eq(fatal("known-firmware.json is missing from the PelwickCore bundle.")));
-    EXPECT_EXIT(
-        loadCatalogueFrom(root / "broken"), ExitedWithCode(70),
-        ::testing::StartsWith("Fatal error: known-firmware.json is invalid: [json.exception"));
     EXPECT_EXIT(loadCatalogueFrom(root / "duplicate"), ExitedWithCode(70),
                 Eq(fatal("known-firmware.json is invalid: Known firmware checksum 0x9090 is "
                          "listed twice.")));
