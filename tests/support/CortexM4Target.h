@@ -31,8 +31,7 @@ namespace pelwick::testing {
 //   commandsWhileBusy().
 // - LOCKE and PROGE are cleared by the CPU's next read of FSR (after it has returned them) and
 //   when the next command is written. FSR bits 31-16 mirror the 16 lock bits.
-// - FPR reads 0x407: FSZ 7 (128 KiB) with a bit above the field set, so that code must mask it;
-//   setFlashParameter() overrides it.
+// - FPR reads 0x407: FSZ 7 (128 KiB) with a bit above the field set, so that code must mask it.
 // - All lock bits start clear; flash and page buffer start at 0xFF.
 //
 // Host access (readByte/writeByte) is what the SAM-BA monitor does on the chip: RAM and flash
@@ -129,7 +128,6 @@ public:
 
     // Test controls of the controller model.
     void setBusyPolls(std::uint64_t polls) { busyPolls_ = polls; }
-    void setFlashParameter(std::uint32_t value) { fprValue_ = value; }
     // The next command with this code and page fails with PROGE and changes nothing.
     void failNextCommand(std::uint32_t command, std::uint32_t page);
 
@@ -148,7 +146,6 @@ private:
     std::array<std::uint8_t, pageSize> pageBuffer_{};
     std::uint16_t locks_ = 0;
     std::uint32_t errors_ = 0;
-    std::uint32_t fprValue_ = 0x407;
     std::uint64_t busyPolls_ = 2;
     std::uint64_t busyLeft_ = 0;
     bool failArmed_ = false;

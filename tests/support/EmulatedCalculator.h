@@ -40,8 +40,6 @@ public:
     // The monitor stopped answering because code it called did not return cleanly.
     bool hung() const { return hung_; }
 
-    void setInstructionBudget(std::uint64_t instructions) { instructionBudget_ = instructions; }
-
 protected:
     std::uint8_t loadByte(std::uint32_t address) const override;
     void storeByte(std::uint32_t address, std::uint8_t value) override;

@@ -5,11 +5,6 @@
 namespace pelwick::testing {
 
 void ScriptedTransport::write(ByteView data) {
-    if (failNextWrite) {
-        auto fail = std::move(failNextWrite);
-        failNextWrite = nullptr;
-        fail();
-    }
     writes.emplace_back(data.begin(), data.end());
     if (responder) {
         queue(responder(writes.back()));
@@ -17,7 +12,6 @@ void ScriptedTransport::write(ByteView data) {
 }
 
 Bytes ScriptedTransport::read(std::size_t max, double) {
-    ++readCount;
     const std::size_t n = std::min(max, pending_.size());
     Bytes out(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));

@@ -19,7 +19,7 @@ public:
 
     void write(ByteView data) override;
     Bytes read(std::size_t max, double timeout) override;
-    void close() noexcept override { ++closeCount; }
+    void close() noexcept override {}
 
     /// Queues reply bytes for the next reads.
     void queue(const Bytes& bytes);
@@ -31,10 +31,6 @@ public:
     std::vector<std::string> commands() const;
 
     Responder responder;
-    /// When set, the next write fails with this error (then the flag clears).
-    std::function<void()> failNextWrite;
-    int closeCount = 0;
-    int readCount = 0;
 
 private:
     std::deque<std::uint8_t> pending_;
