@@ -46,28 +46,6 @@ TEST(DeviceSerialPortListing, ListsCallOutAndUSBSerialNodesAndPrefersModemPorts)
                  std::filesystem::filesystem_error);
 }
 
-TEST(SerialPort, JudgesCablesByTheLastNameIgnoringCase) {
-    struct Case {
-        std::string path, name;
-        bool modem, cable;
-        int rank;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"/dev/CU.USBMODEM14101", "CU.USBMODEM14101", true, true, 0},
-             {"/dev/ttyacm0", "ttyacm0", true, true, 0},
-             {"/dev/cu.usbserial-1420", "cu.usbserial-1420", false, true, 1},
-             {"/dev/cu.Bluetooth-Incoming-Port", "cu.Bluetooth-Incoming-Port", false, false, 2},
-             {"/dev/tty.usbmodem101", "tty.usbmodem101", false, false, 2},
-             {"/dev/cu.usbmodem/x", "x", false, false, 2},
-         }) {
-        const SerialPort port{c.path};
-        EXPECT_EQ(port.name(), c.name);
-        EXPECT_EQ(port.isModemPort(), c.modem) << c.path;
-        EXPECT_EQ(port.isLikelyProgrammingCable(), c.cable) << c.path;
-        EXPECT_EQ(port.rank(), c.rank) << c.path;
-    }
-}
-
 TEST(UsbIdentity, IsReadFromSysfsAndPutsTheSambaMonitorBeforeAndInsteadOfEveryOtherPort) {
     TempDir folder;
     FakeSysfs sysfs(folder / "sys");

@@ -1,9 +1,7 @@
 #include "sim/SimulatedCalculatorTransport.h"
 
 #include "device/FlasherError.h"
-#include "flash/FlashLayout.h"
 #include "support/FlasherErrorOf.h"
-#include "util/Format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +9,6 @@ namespace pelwick {
 namespace {
 
 using testing::flasherErrorOf;
-
-constexpr std::uint32_t kMailbox = 0x20002040;
 
 Bytes bytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -31,28 +27,6 @@ struct Calculator {
     Bytes take() { return sim.read(1u << 22, 3.0); }
     FlasherError failureOf(const std::string& text) {
         return flasherErrorOf([&] { send(text); });
-    }
-    void poke(std::uint32_t address, std::uint32_t value) {
-        send(formatString("W%08X,%08X#", address, value));
-    }
-    std::uint32_t peek(std::uint32_t address) {
-        send(formatString("w%08X,4#", address));
-        const Bytes reply = sim.read(4, 0);
-        EXPECT_EQ(reply.size(), 4u);
-        return reply.size() == 4 ? static_cast<std::uint32_t>(reply[0] | reply[1] << 8 |
-                                                              reply[2] << 16 | reply[3] << 24)
-                                 : 0;
-    }
-    // Runs an applet command through the mailbox and returns its status.
-    std::uint32_t run(std::uint32_t command, std::vector<std::uint32_t> arguments = {}) {
-        poke(kMailbox, command);
-        poke(kMailbox + 4, 0);
-        for (std::size_t i = 0; i < arguments.size(); ++i) {
-            poke(kMailbox + 8 + 4 * static_cast<std::uint32_t>(i), arguments[i]);
-        }
-        send("G20002000#");
-        EXPECT_EQ(peek(kMailbox), ~command);
-        return peek(kMailbox + 4);
     }
 };
 
@@ -91,28 +65,6 @@ TEST(SimulatedMonitor, RefusesHostileLengthsWithoutAllocatingOrPausing) {
     // One mebibyte is still served.
     c.send("R00000000,00100000#");
     EXPECT_EQ(c.take().size(), 1u << 20);
-}
-
-TEST(SimulatedCalculator, AppletModelAnswersThroughTheMailboxAndKeepsTheBootloader) {
-    Calculator chip;
-    // (What INIT reports is what every flash against the simulator runs on.) WRITE copies the RAM
-    // buffer into flash, but never below the application region.
-    chip.poke(0x20002C00, 0x44332211);
-    EXPECT_EQ(chip.run(0x02, {0x20002C00, 8, 0x3E00}), 2u);
-    EXPECT_EQ(chip.peek(kMailbox + 8), 0u);
-    EXPECT_EQ(chip.peek(0x3E00), 0xFFFFFFFFu);
-    EXPECT_EQ(chip.run(0x02, {0x20002C00, 8, 0x4000}), 0u);
-    EXPECT_EQ(chip.peek(kMailbox + 8), 8u);
-    EXPECT_EQ(chip.peek(0x4000), 0x44332211u);
-    EXPECT_EQ(chip.peek(0x4004), 0xFFFFFFFFu); // buffer bytes never written copy as 0xFF
-    // A count no buffer can have is refused without touching memory.
-    const std::size_t entries = chip.sim.memory().size();
-    EXPECT_EQ(chip.run(0x02, {0x20002C00, 0xFFFFFFFF, 0x4000}), 2u);
-    EXPECT_EQ(chip.sim.memory().size(), entries);
-
-    // UNLOCK succeeds; commands the applet does not know fail.
-    EXPECT_EQ(chip.run(0x05, {7}), 0u);
-    EXPECT_EQ(chip.run(0x04), 0x0Fu);
 }
 
 } // namespace
