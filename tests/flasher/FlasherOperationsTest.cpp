@@ -151,6 +151,11 @@ TEST(FlasherOperations, FlashChangedBehindTheDriversBackFailsVerification) {
 TEST(FlasherOperations, AnUnsupportedChipIsRefusedBeforeAnythingIsWritten) {
     const auto refusal = FlasherError::unsupportedDevice("ATSAM4LC8C", 0xAB0B0AE0, 0x1400000F);
     FlasherHarness h;
+    // An image that is no firmware is refused before anything is opened.
+    const FirmwareImage cut{h.dir / "cut.bin", Bytes(1000, 0x11)};
+    EXPECT_EQ(flasherErrorOf([&] { h.flasher.write(cut, 0x4000, nullptr, true); }),
+              FlasherError::firmwareWrongSize(1000, 0x1C000));
+    EXPECT_EQ(h.link->openCount(), 0);
     h.calculator->identifyAs(0xAB0B0AE0, 0x1400000F);
     EXPECT_EQ(flasherErrorOf([&] { h.write(); }), refusal);
     EXPECT_EQ(flasherErrorOf([&] { h.flasher.verify(h.firmware, 0x4000, nullptr); }), refusal);
@@ -205,25 +210,6 @@ TEST(FlasherOperations, ABackupThatCannotBeSavedKeepsTheEarlierFile) {
               FlasherError::sambaTimeout());
     EXPECT_EQ(readWholeFile(existing), earlier);
     h.expectClosedAndSpared(2);
-}
-
-TEST(FlasherOperations, WithoutACableOrAValidImageNothingIsOpened) {
-    FlasherHarness h;
-    struct NoPorts : SerialPortListing {
-        std::vector<SerialPort> listPorts() const override { return {}; }
-    };
-    h.flasher.ports = std::make_shared<NoPorts>();
-    EXPECT_EQ(flasherErrorOf([&] { h.write(); }), FlasherError::noProgrammingCable());
-    EXPECT_EQ(flasherErrorOf([&] { h.flasher.readApplication(nullptr); }),
-              FlasherError::noProgrammingCable());
-    EXPECT_FALSE(h.flasher.planWrite(h.firmware, 0x4000).port.has_value());
-
-    // An image that is no firmware is refused before anything else.
-    const FirmwareImage cut{h.dir / "cut.bin", Bytes(1000, 0x11)};
-    EXPECT_EQ(flasherErrorOf([&] { h.flasher.write(cut, 0x4000, nullptr, true); }),
-              FlasherError::firmwareWrongSize(1000, 0x1C000));
-    EXPECT_EQ(h.link->openCount(), 0);
-    EXPECT_TRUE(h.link->commands().empty());
 }
 
 } // namespace

@@ -64,29 +64,6 @@ TEST(SambaClient, BlocksMoveIn4096ByteStepsWithAPauseAfterEachSent) {
                 ElementsAre("R00004000,00001000#", "R00005000,00001000#", "R00006000,00000710#"));
 }
 
-TEST(SambaClient, ATraceShowsCommandsSizesPausesTimeOutsAndDiscardsButNoPayload) {
-    ScriptedClient s;
-    std::vector<std::string> trace;
-    s.client.setTrace([&](const std::string& line) { trace.push_back(line); });
-    s.transport->queue(Bytes{1, 2, 3, 4});
-    (void)s.client.readWord(0x400E0740, 3.0);
-    s.client.setAfterSendDelay(0.25);
-    s.client.write(0x20001000, bytes("PAYLOAD"));
-    EXPECT_THROW(s.client.readWord(0xE000ED00, 0.05), FlasherError);
-    s.transport->queue(Bytes{9, 9});
-    s.client.discardAvailable(0.05);
-    s.client.close();
-    ASSERT_EQ(trace.size(), 9u);
-    EXPECT_TRUE(trace[1].starts_with("reply 4 bytes after ")) << trace[1];
-    trace[1] = "reply";
-    EXPECT_THAT(trace, ElementsAre("send w400E0740,4#", "reply", "send S20001000,00000007#",
-                                   "data 7 bytes", "pause 0.250 s", "send wE000ED00,4#",
-                                   "no complete reply of 4 bytes within 0.050 s",
-                                   "discarded 2 bytes", "close"));
-    // The pause still happens, through the client's own sleep.
-    EXPECT_THAT(s.sleeps, ElementsAre(0.25));
-}
-
 TEST(SambaClient, ConnectRecoversOnceThroughTerminalModeFromATimeoutOrALineThatIsNoText) {
     struct Case {
         const char* what;
