@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <numeric>
 #include <utility>
 
 namespace pelwick {
@@ -71,18 +72,16 @@ struct Step {
         return std::string(kPhaseNames[static_cast<int>(phase)]) + " " +
                command.substr(0, block ? 1 : command.find(',')) + (payload ? " payload" : "");
     }
-    // The reply bytes a wrong-byte fault inverts: all four of a word, the first, middle and last
-    // of a block, the first of a line.
+    // The reply bytes a wrong-byte fault inverts: the first, middle and last of a word or block,
+    // the first of a line.
     std::vector<std::size_t> replyBytes() const {
-        if (command.front() == 'w') {
-            return {0, 1, 2, 3};
-        }
-        if (command.front() == 'R') {
-            const std::size_t length =
-                std::stoul(command.substr(command.find(',') + 1), nullptr, 16);
-            return {0, length / 2, length - 1};
-        }
-        return {0};
+        const std::size_t length =
+            command.front() == 'w' ? 4
+            : command.front() == 'R'
+                ? std::stoul(command.substr(command.find(',') + 1), nullptr, 16)
+                : 1;
+        return length == 1 ? std::vector<std::size_t>{0}
+                           : std::vector<std::size_t>{0, length / 2, length - 1};
     }
 };
 
@@ -128,14 +127,6 @@ Outcome runSequence(const std::shared_ptr<FaultInjectingTransport>& link, Pace p
         client->close();
     }
     return o;
-}
-
-int differingBytes(const Bytes& a, const Bytes& b) {
-    int count = static_cast<int>(std::max(a.size(), b.size()) - std::min(a.size(), b.size()));
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-        count += a[i] != b[i] ? 1 : 0;
-    }
-    return count;
 }
 
 enum class Coverage { every, sampled, quick };
@@ -187,39 +178,37 @@ struct Conversation {
     }
 
     // Every candidate, or the first and last of every kind and every stride-th, or the first of
-    // every kind. A wrong byte strikes every byte of a reply where its kind begins (or
-    // everywhere), elsewhere one byte in turn.
+    // every kind. A wrong byte strikes every byte it may where its kind begins (or everywhere),
+    // elsewhere one in turn.
     std::vector<Strike> strikes(const FaultClass& fault, Coverage coverage) const {
-        std::vector<std::size_t> candidates;
-        std::vector<std::string> kinds;
+        std::vector<std::pair<std::size_t, std::string>> candidates; // step or page, and its kind
         for (std::size_t i = 0; i < (fault.transportFault ? steps.size() : pages.size()); ++i) {
             if (!fault.transportFault || !fault.strikesReplies || steps[i].answered()) {
-                candidates.push_back(i);
-                kinds.push_back(fault.transportFault ? steps[i].kind() : "page");
+                candidates.emplace_back(i, fault.transportFault ? steps[i].kind() : "page");
             }
         }
         std::map<std::string, std::pair<std::size_t, std::size_t>> range;
-        for (std::size_t j = 0; j < kinds.size(); ++j) {
-            range.try_emplace(kinds[j], j, j).first->second.second = j;
+        for (std::size_t j = 0; j < candidates.size(); ++j) {
+            range.try_emplace(candidates[j].second, j, j).first->second.second = j;
         }
         const std::size_t stride = std::max<std::size_t>(1, candidates.size() / 24);
-        const bool wrongByte = fault.transportFault == Fault::wrongReplyByte;
         std::vector<Strike> chosen;
         for (std::size_t j = 0; j < candidates.size(); ++j) {
-            const auto [first, last] = range[kinds[j]];
-            const bool sampled = j == last || j % stride == 0;
-            if (coverage != Coverage::every && j != first &&
-                (coverage == Coverage::quick || !sampled)) {
+            const auto [first, last] = range[candidates[j].second];
+            const bool sampled =
+                j == first || (coverage == Coverage::sampled && (j == last || j % stride == 0));
+            if (coverage != Coverage::every && !sampled) {
                 continue;
             }
-            const auto bytes = wrongByte ? steps[candidates[j]].replyBytes()
-                                         : std::vector<std::size_t>{fault.amount};
-            if (coverage == Coverage::every || j == first) {
-                for (const std::size_t byte : bytes) {
-                    chosen.push_back({candidates[j], byte});
+            const std::size_t at = candidates[j].first;
+            const auto bytes = fault.transportFault == Fault::wrongReplyByte
+                                   ? steps[at].replyBytes()
+                                   : std::vector<std::size_t>{fault.amount};
+            const std::size_t inTurn = chosen.size() % bytes.size();
+            for (std::size_t k = 0; k < bytes.size(); ++k) {
+                if (coverage == Coverage::every || j == first || k == inTurn) {
+                    chosen.push_back({at, bytes[k]});
                 }
-            } else {
-                chosen.push_back({candidates[j], bytes[chosen.size() % bytes.size()]});
             }
         }
         return chosen;
@@ -286,7 +275,9 @@ TEST_P(FaultCampaign, NeverFalseSuccessNeverTheBootloaderAlwaysRecovery) {
             << "the fault never struck";
         EXPECT_FALSE(o.otherFailure) << "a failure that is no FlasherError";
         const bool memoryMatches = calculator->application() == c.image;
-        const int wrongInBackup = differingBytes(o.backup, c.installed);
+        const auto wrongInBackup =
+            std::transform_reduce(o.backup.begin(), o.backup.end(), c.installed.begin(), 0,
+                                  std::plus<>(), std::not_equal_to<>());
         // Block reads carry no checksum: one garbled byte of a backup read cannot be noticed.
         const bool garbledBackupRead = fault.transportFault == Fault::wrongReplyByte &&
                                        c.steps[strike.at].phase == Phase::backup &&
