@@ -38,10 +38,6 @@ void recordWrite(uc_engine*, uc_mem_type, std::uint64_t address, int size, std::
     writes->push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(size)});
 }
 
-void countInstruction(uc_engine*, std::uint64_t, std::uint32_t, void* counter) {
-    ++*static_cast<std::uint64_t*>(counter);
-}
-
 } // namespace
 
 CortexM4Target::CortexM4Target() : flash_(flashSize, 0xFF) {
@@ -106,9 +102,6 @@ void CortexM4Target::setUp() {
     check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(recordWrite),
                       &cpuWrites_, 1, 0),
           "add write hook");
-    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(countInstruction),
-                      &instructions_, 1, 0),
-          "add instruction counter");
 }
 
 CortexM4Target::~CortexM4Target() {
@@ -217,9 +210,7 @@ CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry, std::uint64_
     setCpuRegister(UC_ARM_REG_PRIMASK, primask);
 
     RunResult result;
-    instructions_ = 0;
     const uc_err err = uc_emu_start(uc_, entry | 1u, monitorReturnAddress, 0, instructionBudget);
-    result.instructions = instructions_;
     if (err != UC_ERR_OK)
         result.error = uc_strerror(err);
     result.returned = err == UC_ERR_OK && cpuRegister(UC_ARM_REG_PC) == monitorReturnAddress;

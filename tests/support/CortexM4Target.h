@@ -73,7 +73,6 @@ public:
 
     struct RunResult {
         bool returned = false;              // came back to the monitor's return address
-        std::uint64_t instructions = 0;     // instructions executed
         bool calleeSavedRestored = false;   // r4-r11 as the monitor had them
         bool stackPointerRestored = false;  // SP as the monitor had it
         bool monitorFrameIntact = false;    // nothing above SP was overwritten
@@ -151,7 +150,6 @@ private:
     bool failArmed_ = false;
     std::uint32_t failCommand_ = 0;
     std::uint32_t failPage_ = 0;
-    std::uint64_t instructions_ = 0;
     // RAM ranges the host wrote since the last call: Unicorn's translated code there is stale.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> dirty_;
     int commandsWhileBusy_ = 0;
