@@ -23,48 +23,41 @@ BackupChecksumAssessment backup(std::uint16_t displayed) {
 }
 
 // The one table of verdicts: on the backup alone (no file), and on a file against the catalogue
-// and the backup's checksum, with the short form where it differs.
+// and the backup's checksum (0: none), with the short form where it differs.
 TEST(FirmwareAssessment, JudgesTheBackupAndTheFileAgainstTheCatalogue) {
+    const std::string notListed = ". This firmware is not in the list of known versions.";
     const std::string unlisted =
-        ". This firmware is not in the list of known versions. Make sure it is made for your "
-        "calculator’s model. Are you sure you want to install it?";
+        notListed + " Make sure it is made for your calculator’s model. Are you sure you want to "
+                    "install it?";
     const std::string safe = "Checksum 2222h: HP 15c Collector’s Edition Rev B.";
+    const std::string already =
+        ". This firmware is already on the calculator. You don’t need to install it again.";
     struct Case {
-        std::optional<std::uint16_t> file;
-        std::optional<std::uint16_t> onCalculator; // the backup's checksum, when one was taken
-        std::optional<Kind> kind;
+        std::uint16_t file;
+        std::uint16_t onCalculator;
+        Kind kind;
         std::optional<KnownFirmwareEntry> recognizedOnCalculator;
         std::string message;
         std::string summary = {}; // when it differs from the message
     };
+    const std::string unlistedBackup =
+        "Checksum 9090h" + notListed +
+        " If your calculator runs firmware that isn’t listed yet, or a custom version, proceed at "
+        "your own risk. If it runs a listed version, the firmware may not have been read "
+        "correctly.";
+    const std::string otherModel =
+        "Checksum 1111h: HP 15c Collector’s Edition Rev A. Your calculator has HP 12c firmware, "
+        "so this file is for a different model. Are you sure you want to install it?";
+    const std::string checkModel = " Make sure your calculator is an HP 15c Collector’s Edition.";
     const std::vector<Case> cases = {
-        {{}, 0x2222, {}, fifteenB, safe + " It is safe to proceed.", safe},
-        {{},
-         0x9090,
-         {},
-         {},
-         "Checksum 9090h. This firmware is not in the list of known versions. If your "
-         "calculator runs firmware that isn’t listed yet, or a custom version, proceed at "
-         "your own risk. If it runs a listed version, the firmware may not have been read "
-         "correctly."},
+        {0, 0x2222, {}, fifteenB, safe + " It is safe to proceed.", safe},
+        {0, 0x9090, {}, {}, unlistedBackup},
         // The one verdict on a file without caution: listed, for the model the calculator runs.
         {0x2222, 0x1111, Kind::known, fifteenA, safe + " It is safe to proceed.", safe},
-        {0x2222,
-         {},
-         Kind::known,
-         {},
-         "Checksum 2222h: HP 15c Collector’s Edition Rev B. Make sure your calculator is an HP "
-         "15c Collector’s Edition."},
-        {0x4444, {}, Kind::unrecognized, {}, "Checksum 4444h" + unlisted},
-        {0x1111, 0x3333, Kind::otherModel, twelve,
-         "Checksum 1111h: HP 15c Collector’s Edition Rev A. Your calculator has HP 12c firmware, "
-         "so this file is for a different model. Are you sure you want to install it?"},
-        {0x9090,
-         0x9090,
-         Kind::alreadyOnCalculator,
-         {},
-         "Checksum 9090h. This firmware is already on the calculator. You don’t need to install "
-         "it again."},
+        {0x2222, 0, Kind::known, {}, safe + checkModel},
+        {0x4444, 0, Kind::unrecognized, {}, "Checksum 4444h" + unlisted},
+        {0x1111, 0x3333, Kind::otherModel, twelve, otherModel},
+        {0x9090, 0x9090, Kind::alreadyOnCalculator, {}, "Checksum 9090h" + already},
         {0x4444, 0x1111, Kind::unrecognized, fifteenA, "Checksum 4444h" + unlisted},
         // An unlisted backup says nothing about the model.
         {0x3333,
@@ -74,7 +67,7 @@ TEST(FirmwareAssessment, JudgesTheBackupAndTheFileAgainstTheCatalogue) {
          "Checksum 3333h: HP 12c . Make sure your calculator is an HP 12c."},
     };
     for (const Case& c : cases) {
-        const auto taken = c.onCalculator ? std::optional(backup(*c.onCalculator)) : std::nullopt;
+        const auto taken = c.onCalculator ? std::optional(backup(c.onCalculator)) : std::nullopt;
         const std::string summary = c.summary.empty() ? c.message : c.summary;
         if (!c.file) {
             EXPECT_EQ(taken->known(), c.recognizedOnCalculator) << c.message;
@@ -82,7 +75,7 @@ TEST(FirmwareAssessment, JudgesTheBackupAndTheFileAgainstTheCatalogue) {
             EXPECT_EQ(taken->summary(), summary);
             continue;
         }
-        const FirmwareFileAssessment verdict(*c.file, taken, testCatalogue);
+        const FirmwareFileAssessment verdict(c.file, taken, testCatalogue);
         EXPECT_EQ(verdict.kind(), c.kind) << c.message;
         EXPECT_EQ(verdict.onCalculator(), c.recognizedOnCalculator) << c.message;
         EXPECT_EQ(verdict.isCaution(), c.summary.empty()) << c.message;

@@ -2,7 +2,6 @@
 
 #include "device/FlasherError.h"
 #include "device/POSIXSerialLink.h"
-#include "samba/SambaClient.h"
 #include "sim/SimulatedCalculatorTransport.h"
 #include "support/FlasherErrorOf.h"
 
@@ -66,23 +65,6 @@ TEST(PseudoTerminalServer, AnswersTheSerialLinkAndReportsRejectedCommands) {
     std::fill(expected.begin() + 0x4000, expected.begin() + 0x20000, 0x00);
     expected[0x4000] = expected[0x4001] = 0x90;
     EXPECT_TRUE(big == expected);
-}
-
-TEST(PseudoTerminalServer, EachClientGetsAFreshLineAndTheSameMemory) {
-    Served served;
-    {
-        POSIXSerialLink first(served.server.slavePath(), 115200);
-        first.write(bytes("W20000000,12345678#V#w2000"));
-        EXPECT_EQ(first.readExactly(27, 2.0).size(), 27u);
-    }
-    // The server resets the line when it sees the hang-up; a client opening again before that
-    // would still find the first one's half command.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    SambaClient client(std::make_unique<POSIXSerialLink>(served.server.slavePath(), 115200));
-    client.connect(2.0);
-    EXPECT_THAT(client.commandTrace(), ElementsAre("N#", "V#"));
-    EXPECT_EQ(client.readWord(0x20000000, 2.0), 0x12345678u);
-    EXPECT_TRUE(served.rejections().empty());
 }
 
 TEST(PseudoTerminalServer, HangingUpIsACablePulledOut) {
