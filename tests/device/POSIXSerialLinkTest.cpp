@@ -21,9 +21,7 @@ namespace {
 using testing::flasherErrorOf;
 using testing::PseudoTerminal;
 
-Bytes bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
+using testing::bytes;
 
 double secondsSince(MonotonicClock::time_point start) {
     return std::chrono::duration<double>(MonotonicClock::now() - start).count();

@@ -18,9 +18,7 @@ using testing::FaultInjectingTransport;
 using testing::flasherErrorOf;
 using testing::ScriptedTransport;
 
-Bytes bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
+using testing::bytes;
 
 // A client over a scripted transport that the test keeps looking at.
 struct ScriptedClient {

@@ -4,6 +4,7 @@
 #include "device/POSIXSerialLink.h"
 #include "sim/SimulatedCalculatorTransport.h"
 #include "support/FlasherErrorOf.h"
+#include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,9 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-Bytes bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
+using testing::bytes;
 
 // A served calculator and the messages of the commands it rejected.
 struct Served {

@@ -2,6 +2,7 @@
 
 #include "device/FlasherError.h"
 #include "support/FlasherErrorOf.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@ namespace {
 
 using testing::flasherErrorOf;
 
-Bytes bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
+using testing::bytes;
 
 // A simulated calculator driven with the monitor's own commands; its pauses are recorded instead
 // of slept.
@@ -40,8 +39,7 @@ TEST(SimulatedMonitor, ARejectedCommandKeepsEarlierRepliesAndLeavesLaterCommands
     c.send("");
     EXPECT_EQ(c.take(), bytes("\r\n"));
     for (const auto& [command, detail] : std::vector<std::pair<std::string, std::string>>{
-             {"W1,2,3#", "bad command W1,2,3"},
-             {"w100000000,4#", "bad address in w100000000,4"}}) {
+             {"W1,2,3#", "bad command W1,2,3"}, {"w100000000,4#", "bad address in w100000000,4"}}) {
         EXPECT_EQ(c.failureOf(command), FlasherError::sambaProtocol(detail));
     }
 }

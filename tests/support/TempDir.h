@@ -25,6 +25,10 @@ private:
     std::filesystem::path path_;
 };
 
+/// The bytes of `text`, as a command or reply on the line.
+inline Bytes bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 /// `length` bytes of a pattern seeded by `seed`.
 Bytes patternBytes(std::size_t length, unsigned seed);
 /// A 114,688-byte test image (not calculator firmware): the pattern of `seed`.
