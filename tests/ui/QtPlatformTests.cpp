@@ -2,18 +2,10 @@
 
 #include "ui/platform/QtDialogs.h"
 #include "ui/platform/QtMainQueue.h"
-#include "ui/platform/QtSettingsStore.h"
 #include "ui/platform/QtStorePlatform.h"
-#include "ui/screens/WizardScreen.h"
-#include "ui/screens/steps/FlashStepBody.h"
-#include "util/FileIO.h"
 
-#include <QFileDialog>
-#include <QHeaderView>
 #include <QTimer>
-#include <QTreeView>
 
-#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -53,88 +45,10 @@ TEST(QtMainQueue, RunsPostsOnTheMainThreadAndCancelsDelayedJobs) {
     EXPECT_FALSE(ranAfterTearDown);
 }
 
-TEST(QtSettingsStore, KeepsTextsAndBooleansAcrossInstances) {
-    TempDir folder;
-    const QString file = QString::fromStdString((folder / "settings.ini").string());
-    {
-        QtSettingsStore settings(file);
-        EXPECT_EQ(settings.string("flasherMode"), std::nullopt);
-        EXPECT_EQ(settings.boolean("demoModeCompleted"), std::nullopt);
-        settings.setString("flasherMode", "probe");
-        settings.setBool("demoModeCompleted", true);
-        settings.setString("batchFirmwarePath", "/tmp/a.bin");
-        settings.remove("batchFirmwarePath");
-    }
-    QtSettingsStore reread(file);
-    EXPECT_EQ(reread.string("flasherMode"), "probe");
-    EXPECT_EQ(reread.boolean("demoModeCompleted"), true);
-    EXPECT_EQ(reread.boolean("flasherMode"), std::nullopt); // a text is not a boolean
-    EXPECT_EQ(reread.string("batchFirmwarePath"), std::nullopt);
-}
-
-/// Answers the next file dialog: `inspect` sees it open, then it is accepted with `choice` or,
-/// without one, cancelled.
-void answerNextDialog(std::function<void(QFileDialog&)> inspect, QString choice = {}) {
-    QTimer::singleShot(0, [inspect, choice] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        inspect(*dialog);
-        if (choice.isEmpty()) {
-            dialog->reject();
-        } else {
-            dialog->selectFile(choice);
-            static_cast<QDialog*>(dialog)->accept();
-        }
-    });
-}
-
-TEST(QtDialogs, OpenInTheFolderLastUsedForTheirPurposeElseHomeShowingTheirColumns) {
-    TempDir home;
-    const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
-    std::filesystem::create_directory(home / "firmware");
-    const auto image = home.write("firmware/image.bin", patternImage(1));
-    const QString homePath = QString::fromStdString(home.path().string());
-    QtDialogs dialogs;
-
-    QString startedIn;
-    const auto note = [&](QFileDialog& dialog) {
-        startedIn = dialog.directory().absolutePath();
-        // Every column of the file list is inside the visible list.
-        auto* files = dialog.findChild<QTreeView*>("treeView");
-        ASSERT_NE(files, nullptr);
-        ASSERT_TRUE(files->isVisible());
-        const QHeaderView* header = files->header();
-        for (int section = 0; section < header->count(); ++section) {
-            EXPECT_LE(header->sectionViewportPosition(section) + header->sectionSize(section),
-                      files->viewport()->width())
-                << "column " << section;
-        }
-    };
-    answerNextDialog(note, QString::fromStdString(image.string()));
-    EXPECT_EQ(dialogs.openFile("Choose firmware", "message"), image);
-    EXPECT_EQ(startedIn, homePath);
-    answerNextDialog(note);
-    EXPECT_EQ(dialogs.openFile("Choose firmware", "message"), std::nullopt);
-    EXPECT_EQ(startedIn, QString::fromStdString(image.parent_path().string()));
-    // Another purpose keeps its own folder.
-    answerNextDialog(note);
-    EXPECT_EQ(dialogs.saveFile("Save current firmware", "backup.bin"), std::nullopt);
-    EXPECT_EQ(startedIn, homePath);
-    qputenv("HOME", savedHome);
-}
-
-TEST(DemoFirmware, SampleImageLiesBesideTheProgramAndIsNoFirmware) {
-    const auto folder = demoFirmwareFolder();
-    ASSERT_TRUE(folder.has_value());
-    const Bytes image = readWholeFile(*folder / "pelwick-demo-image.bin");
-    EXPECT_EQ(image.size(), 114688u);
-    const std::string start(image.begin(), image.begin() + 45);
-    EXPECT_EQ(start, "PELWICK DEMO IMAGE - NOT CALCULATOR FIRMWARE.");
-    EXPECT_NE(image.back(), 0); // the whole image counts for its checksum
-}
-
+// The sample image beside the program is offered while simulating only, never for a real
+// calculator.
 TEST(DemoFirmware, OpenDialogsStartInItsFolderOnlyWhileSimulating) {
+    ASSERT_TRUE(demoFirmwareFolder().has_value());
     TempDir folder;
     QtStorePlatform qt = QtStorePlatform::make(QString::fromStdString((folder / "s.ini").string()));
     auto store = FlasherStore::create(qt.platform);

@@ -98,16 +98,6 @@ struct UiHarness {
         settle();
     }
 
-    /// The widget that has the keyboard focus after each of `count` presses of Tab.
-    std::vector<QWidget*> tabStops(int count) {
-        std::vector<QWidget*> stops;
-        for (int i = 0; i < count; ++i) {
-            press(Qt::Key_Tab);
-            stops.push_back(QApplication::focusWidget());
-        }
-        return stops;
-    }
-
     /// The confirmation's button with this text.
     static QAbstractButton* button(QMessageBox& box, const QString& text) {
         for (QAbstractButton* candidate : box.buttons()) {
