@@ -5,7 +5,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -85,21 +84,9 @@ public:
         return submitted_;
     }
 
-    /// The threads jobs ran on.
-    std::set<std::thread::id> jobThreads() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return jobThreads_;
-    }
-
 private:
     void startLocked(std::function<void()> job, std::unique_lock<std::mutex>& lock) {
-        std::thread thread([this, job = std::move(job)] {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                jobThreads_.insert(std::this_thread::get_id());
-            }
-            job();
-        });
+        std::thread thread(std::move(job));
         if (!oneByOne_) {
             threads_.push_back(std::move(thread));
             return;
@@ -114,7 +101,6 @@ private:
     int holdNext_ = 0;
     bool oneByOne_ = false;
     std::size_t submitted_ = 0;
-    std::set<std::thread::id> jobThreads_;
 };
 
 } // namespace pelwick::testing
