@@ -48,6 +48,7 @@ struct StoreHarness {
         platform.settle();
         store.reset();
         platform.background->waitIdle();
+        EXPECT_EQ(offMainNotifications, 0);
     }
 
     /// Chooses `mode` on the welcome screen and begins it.
@@ -76,10 +77,6 @@ struct StoreHarness {
         ASSERT_TRUE(store->canFlash()) << store->lastError().value_or("");
     }
 
-    bool published(const std::string& status) const {
-        return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
-    }
-
     std::shared_ptr<SimulatedBench> bench = std::make_shared<SimulatedBench>();
     FakePlatform platform;
     std::shared_ptr<FlasherStore> store;
@@ -89,5 +86,29 @@ struct StoreHarness {
     std::vector<std::string> statuses;
     std::function<void()> observe;
 };
+
+/// A batch of `firmware.bin` (backups into `folder / "backups"` when `autoSave`), started.
+inline void startBatch(StoreHarness& h, bool autoSave) {
+    h.store->start();
+    h.begin(FlasherMode::batch);
+    h.store->applyFirmware(h.folder.write("firmware.bin", patternImage(5)));
+    if (autoSave) {
+        std::filesystem::create_directory(h.folder / "backups");
+        h.store->setBatchBackupChoice(BatchBackupChoice::autoSave);
+        h.platform.dialogs->folderAnswers.push_back(h.folder / "backups");
+        h.store->chooseBatchBackupFolder();
+    }
+    h.store->startBatch();
+}
+
+/// A started batch whose pass has connected, with the unit's first device job held.
+inline void batchUnitHeld(StoreHarness& h, bool autoSave) {
+    startBatch(h, autoSave);
+    h.platform.background->holdNextJobs(2);
+    h.platform.advance(1.0);
+    ASSERT_TRUE(h.platform.background->releaseHeld());
+    h.platform.settle();
+    ASSERT_EQ(h.platform.background->heldCount(), 1u);
+}
 
 } // namespace pelwick::testing
