@@ -362,7 +362,7 @@ std::optional<Failure> play(std::vector<Step>& steps, std::mt19937_64* rng = nul
         }
     }
     // Every wait has a limit: once nothing is held back, all work ends.
-    w.h.platform.background->stopHolding();
+    w.h.platform.background->holdNextJobs(0);
     while (w.h.platform.background->releaseHeld()) {
         w.h.platform.settle();
     }

@@ -47,88 +47,56 @@ TEST(StoreCore, TheSettingsAreReadBack) {
     EXPECT_TRUE(store->fastTransfer());
 }
 
-// DEMO runs the whole wizard in virtual time: the connection comes 3 s after the wizard looks
-// for it, the flash shows its progress on a bar that only runs forward and the verify on a fresh
-// one, and the simulator ends up holding the image.
-TEST(DemoSession, RunsTheWholeWizardInVirtualTime) {
-    StoreHarness h;
-    auto& store = *h.store;
-    store.start();
-    h.begin(FlasherMode::demo);
-    store.advance();
-    h.platform.advance(2.9);
-    EXPECT_FALSE(store.client());
-    h.platform.advance(1.2);
-    ASSERT_TRUE(store.client());
-    EXPECT_EQ(store.portPath(), "/dev/cu.usbmodemDEMO");
-    h.advanceStep();
-    store.skipBackup();
-    store.advance();
-    h.platform.dialogs->openAnswers.push_back(h.folder.write("voyager.rom", patternImage(7)));
-    store.chooseFirmware();
-    store.advance();
-
-    std::vector<int> bars;
-    double last = 0;
-    h.observe = [&] {
-        // From the write's empty bar on.
-        if (store.progress() && store.wizard().isBusy &&
-            (!bars.empty() || *store.progress() == 0)) {
-            if (bars.empty() || bars.back() != store.progressBarID()) {
-                bars.push_back(store.progressBarID());
-            } else {
-                EXPECT_GE(*store.progress(), last) << "bar " << bars.back();
-            }
-            last = *store.progress();
-        }
-    };
-    store.setConfirmFlash(true);
-    store.flash();
-    EXPECT_FALSE(store.confirmFlash());
-    h.platform.settle();
-    ASSERT_TRUE(store.wizard().flashSucceeded) << store.lastError().value_or("");
-    EXPECT_TRUE(store.progressIsVerify());
-    EXPECT_EQ(store.progress(), 1.0);
-    ASSERT_EQ(bars.size(), 2u);
-    EXPECT_EQ(bars[1], bars[0] + 1);
-    EXPECT_EQ(applicationOf(*store.simulator()), patternImage(7));
-}
-
-// Fast transfer is a setting of its own. A DEMO flash makes a cable's
-// pauses unless it is on; a fast flash whose poll is answered late falls back, pauses from there
-// on, succeeds and says that it fell back.
-TEST(StoreCore, FastTransferIsRememberedLeavesOutThePausesAndShowsAFallback) {
-    struct Case {
-        bool fast;
-        bool latePoll;
-        bool pauses;
-        bool fellBack;
-    };
-    for (const Case& c : {Case{false, false, true, false}, Case{true, false, false, false},
-                          Case{true, true, true, true}}) {
+// DEMO runs the wizard in virtual time: the calculator answers 3 s after the wizard looks for
+// it; a flash makes a cable's pauses unless fast transfer (a setting of its own) is on, shows its
+// progress on a bar that only runs forward and the verify on a fresh one, and leaves the image in
+// the simulator.
+TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
+    for (const bool fast : {false, true}) {
         StoreHarness h;
         auto& store = *h.store;
-        store.setFastTransfer(c.fast);
-        EXPECT_EQ(h.platform.settings->boolean("fastTransfer"), c.fast);
-        if (c.latePoll) {
-            // The poll of page 100: after the applet's INIT and 14 unlocks.
-            *h.platform.demoLineFault = [](FaultInjectingTransport& line) {
-                line.injectWhen(FaultInjectingTransport::nthCommandStartingWith("w20002040", 115),
-                                Fault::replyLate);
-            };
-        }
-        connectDemo(h);
+        store.setFastTransfer(fast);
+        EXPECT_EQ(h.platform.settings->boolean("fastTransfer"), fast);
+        store.start();
+        h.begin(FlasherMode::demo);
+        store.advance();
+        h.platform.advance(2.9);
+        EXPECT_FALSE(store.client());
+        h.platform.advance(1.2);
+        ASSERT_TRUE(store.client());
+        EXPECT_EQ(store.portPath(), "/dev/cu.usbmodemDEMO");
         h.advanceStep();
         store.skipBackup();
         store.advance();
-        store.applyFirmware(h.folder.write("image.bin", imageWithChecksum(0x15)));
+        store.applyFirmware(h.folder.write("voyager.rom", patternImage(7)));
         store.advance();
+
+        std::vector<int> bars;
+        double last = 0;
+        h.observe = [&] {
+            // From the write's empty bar on.
+            if (store.progress() && store.wizard().isBusy &&
+                (!bars.empty() || *store.progress() == 0)) {
+                if (bars.empty() || bars.back() != store.progressBarID()) {
+                    bars.push_back(store.progressBarID());
+                } else {
+                    EXPECT_GE(*store.progress(), last) << "bar " << bars.back();
+                }
+                last = *store.progress();
+            }
+        };
         *h.platform.demoPauses = 0;
+        store.setConfirmFlash(true);
         store.flash();
+        EXPECT_FALSE(store.confirmFlash());
         h.platform.settle();
-        EXPECT_TRUE(store.wizard().flashSucceeded) << store.lastError().value_or("");
-        EXPECT_EQ(*h.platform.demoPauses > 0, c.pauses) << c.fast << c.latePoll;
-        EXPECT_EQ(store.flashFellBack(), c.fellBack) << c.fast << c.latePoll;
+        ASSERT_TRUE(store.wizard().flashSucceeded) << store.lastError().value_or("");
+        EXPECT_EQ(*h.platform.demoPauses > 0, !fast);
+        EXPECT_TRUE(store.progressIsVerify());
+        EXPECT_EQ(store.progress(), 1.0);
+        ASSERT_EQ(bars.size(), 2u);
+        EXPECT_EQ(bars[1], bars[0] + 1);
+        EXPECT_EQ(applicationOf(*store.simulator()), patternImage(7));
     }
 }
 

@@ -19,7 +19,7 @@ void expectTexts(const StoreHarness& h, const char* situation, const std::string
                  const std::optional<std::string>& success = std::nullopt,
                  const std::optional<std::string>& error = std::nullopt) {
     EXPECT_EQ(h.store->status(), status) << situation;
-    EXPECT_EQ(h.statuses.empty() ? "" : h.statuses.back(), status) << situation;
+    EXPECT_EQ(h.published, status) << situation;
     if (success) {
         EXPECT_EQ(h.store->successMessage(), success) << situation;
     }
