@@ -55,14 +55,7 @@ TEST(StoreTexts, EachSituationPublishesItsTexts) {
     h.store->flash();
     h.platform.settle();
     expectTexts(h, "flashed", connected, "Flashed and verified.");
-    h.bench->blockReadsUntilTamper = 1;
-    h.store->flash();
-    h.platform.settle();
-    expectTexts(h, "verify mismatch", failed, std::nullopt,
-                FlasherError::verifyMismatch().errorDescription());
     h.folder.write("firmware.bin", patternImage(4));
-    h.store->refreshConnection();
-    h.platform.settle();
     h.store->flash();
     expectTexts(h, "firmware file changed", failed, std::nullopt,
                 "The firmware file changed since it was checked. Choose it again.");
