@@ -28,16 +28,10 @@ public:
         startLocked(std::move(job), lock);
     }
 
-    /// The next `count` jobs submitted are held instead of started.
+    /// The next `count` jobs submitted are held instead of started (0: none is).
     void holdNextJobs(int count = 1) {
         std::lock_guard<std::mutex> guard(mutex_);
-        holdNext_ += count;
-    }
-
-    /// Holds no further jobs.
-    void stopHolding() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        holdNext_ = 0;
+        holdNext_ = count;
     }
 
     std::size_t heldCount() const {
