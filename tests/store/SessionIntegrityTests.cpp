@@ -46,7 +46,9 @@ TEST(SessionIntegrity, AnAbandonedUnitNeitherWritesNorLandsInTheNextSession) {
     }
 }
 
-TEST(SessionIntegrity, TheSimulatorShortcutWaitsWhileAFlashReconnectsAndDemoHoldsNoRealPort) {
+// The shortcut switches the device in DEMO and FLASH but waits while a flash reconnects (that
+// work belongs to the device it started on), and batch and probe sessions swallow it.
+TEST(SessionIntegrity, TheShortcutSwitchesOnlyWhenIdleAndDemoHoldsNoRealPort) {
     StoreHarness h;
     h.store->start();
     h.reachFlashStep(h.folder.write("firmware.bin", patternImage(3)));
@@ -54,7 +56,6 @@ TEST(SessionIntegrity, TheSimulatorShortcutWaitsWhileAFlashReconnectsAndDemoHold
     h.store->flash();
     h.platform.settle();
     ASSERT_TRUE(h.store->wizard().isBusy); // reconnecting
-
     h.store->handleSimulatorShortcut();
     h.platform.settle();
     EXPECT_FALSE(h.store->usingSimulator());
@@ -62,11 +63,22 @@ TEST(SessionIntegrity, TheSimulatorShortcutWaitsWhileAFlashReconnectsAndDemoHold
     EXPECT_TRUE(h.store->wizard().flashSucceeded);
     EXPECT_EQ(h.bench->application(), patternImage(3));
 
-    h.store->handleSimulatorShortcut();
-    h.platform.settle();
-    EXPECT_TRUE(h.store->usingSimulator());
-    EXPECT_FALSE(h.store->client());
-    EXPECT_EQ(h.bench->opens, h.bench->closes);
+    for (const bool simulator : {true, false}) {
+        EXPECT_TRUE(h.store->handleSimulatorShortcut());
+        h.platform.settle();
+        EXPECT_EQ(h.store->usingSimulator(), simulator);
+        EXPECT_EQ(h.store->simulator() != nullptr, simulator);
+        EXPECT_EQ(h.platform.settings->string("flasherMode"), simulator ? "demo" : "flash");
+        EXPECT_EQ(h.bench->opens, h.bench->closes);
+    }
+    for (FlasherMode mode : {FlasherMode::batch, FlasherMode::probe}) {
+        h.store->returnToWelcome();
+        h.begin(mode);
+        const int notifications = h.notifications;
+        EXPECT_TRUE(h.store->handleSimulatorShortcut());
+        h.platform.settle();
+        EXPECT_EQ(h.notifications, notifications);
+    }
 }
 
 TEST(SessionIntegrity, GoingBackToTheCableDropsTheAttemptInFlightAndTheCalculator) {

@@ -111,30 +111,6 @@ TEST(StoreCore, AFileChosenBeforeTheReadIsJudgedAgainAfterIt) {
               FirmwareFileAssessment::Kind::alreadyOnCalculator);
 }
 
-// In DEMO and FLASH the shortcut switches the device; batch and probe sessions swallow it and
-// change nothing.
-TEST(StoreCore, TheShortcutSwitchesOrDoesNothing) {
-    StoreHarness h;
-    auto& store = *h.store;
-    store.start();
-    h.begin(FlasherMode::flash);
-    for (const bool simulator : {true, false}) {
-        EXPECT_TRUE(store.handleSimulatorShortcut());
-        h.platform.settle();
-        EXPECT_EQ(store.usingSimulator(), simulator);
-        EXPECT_EQ(store.simulator() != nullptr, simulator);
-        EXPECT_EQ(h.platform.settings->string("flasherMode"), simulator ? "demo" : "flash");
-    }
-    for (FlasherMode mode : {FlasherMode::batch, FlasherMode::probe}) {
-        store.returnToWelcome();
-        h.begin(mode);
-        const int notifications = h.notifications;
-        EXPECT_TRUE(store.handleSimulatorShortcut());
-        h.platform.settle();
-        EXPECT_EQ(h.notifications, notifications);
-    }
-}
-
 TEST(StoreCore, TheLoopIdlesOnTheWelcomeScreenAndWhileADialogIsOpen) {
     StoreHarness h;
     h.store->start();
