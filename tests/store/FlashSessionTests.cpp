@@ -63,7 +63,6 @@ TEST(FlashSession, ADeadClientIsReplacedBeforeTheOperationAndADeadMonitorFailsIt
 }
 
 // An unsupported chip is refused before anything is read or written; later passes only ping it.
-// In a batch no unit starts.
 TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
     StoreHarness h;
     h.bench->makeUnsupported();
@@ -77,15 +76,6 @@ TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
     h.platform.advance(3.0);
     EXPECT_EQ(h.bench->opens, 1);
     EXPECT_EQ(h.notifications, notifications);
-
-    StoreHarness batch;
-    batch.bench->makeUnsupported();
-    const Bytes before = batch.bench->application();
-    startBatch(batch, false);
-    batch.platform.advance(3.0);
-    EXPECT_EQ(batch.store->batchPhase(), BatchPhase::error);
-    EXPECT_FALSE(batch.store->hasBatchUnitTask());
-    EXPECT_EQ(batch.bench->application(), before);
 }
 
 TEST(FlashSession, TheListingDecidesWhatAPassTriesAndAnUnplugClosesTheClient) {
