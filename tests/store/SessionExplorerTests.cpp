@@ -1,13 +1,12 @@
 // A seeded random explorer: it drives the store through random sequences of user actions and
 // device events in virtual time and checks, after every step, the promises users rely on. A
-// failure prints its seed and the shortest sequence that still fails.
+// failure prints its seed and a shortened sequence that still fails.
 //
 //   PELWICK_EXPLORE_SEED=<first seed> PELWICK_EXPLORE_COUNT=<sequences>
 //   out/build/bin/store_tests --gtest_filter='SessionExplorer.*'
 
 #include "StoreHarness.h"
 
-#include "support/TempDir.h"
 #include "util/FileIO.h"
 
 #include <gtest/gtest.h>
@@ -20,17 +19,13 @@
 #include <random>
 #include <set>
 #include <sstream>
-#include <tuple>
-#include <utility>
-
-#include <sys/stat.h>
+#include <string_view>
 
 using namespace pelwick;
 using namespace pelwick::testing;
 
 namespace {
 
-constexpr const char* benchPort = "/dev/cu.usbmodem14101";
 constexpr const char* demoPort = "/dev/cu.usbmodemDEMO";
 constexpr int stepsPerSequence = 80;
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
@@ -39,60 +34,26 @@ constexpr int defaultSequences = 15;
 constexpr int defaultSequences = 100;
 #endif
 
-// Four bytes of each 512-byte page, enough to tell the images of these tests apart.
-using PageMarks = std::vector<std::uint64_t>;
-constexpr std::size_t pageCount = 0x1C000 / 512;
-constexpr std::size_t markedOffsets[] = {0, 131, 262, 511};
-
-template <typename ByteAt> PageMarks marksOf(ByteAt byteAt) {
-    PageMarks marks(pageCount);
-    for (std::size_t page = 0; page < pageCount; ++page) {
-        for (std::size_t offset : markedOffsets) {
-            marks[page] = marks[page] << 8 | byteAt(page * 512 + offset);
-        }
+// One hash per 512-byte page of an application image.
+std::vector<std::size_t> pagesOf(const Bytes& image) {
+    std::vector<std::size_t> pages;
+    for (std::size_t offset = 0; offset < image.size(); offset += 512) {
+        pages.push_back(std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(image.data()) + offset, 512)));
     }
-    return marks;
-}
-
-PageMarks marksOf(const Bytes& image) {
-    return marksOf([&](std::size_t offset) { return image[offset]; });
-}
-
-PageMarks marksOf(const SimulatedCalculatorTransport& calculator) {
-    const auto& memory = calculator.memory();
-    return marksOf([&](std::size_t offset) -> std::uint8_t {
-        const auto found = memory.find(static_cast<std::uint32_t>(0x4000 + offset));
-        return found == memory.end() ? 0xFF : found->second;
-    });
+    return pages;
 }
 
 // The firmware files the user chooses from (the last one of the wrong size), and another image
-// the first one may be rewritten with.
-const std::vector<Bytes>& images() {
-    static const std::vector<Bytes> images{patternImage(21), patternImage(22), Bytes(100, 1),
-                                           patternImage(23)};
-    return images;
-}
-
-// A file that is replaced (renamed over) or rewritten gets another identity; none when missing.
-using FileIdentity = std::optional<std::tuple<ino_t, off_t, std::int64_t>>;
-
-FileIdentity fileIdentity(const std::filesystem::path& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return std::nullopt;
-    }
-    return std::tuple{status.st_ino, status.st_size,
-                      std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
-}
+// a.bin may be rewritten with.
+const Bytes images[] = {patternImage(21), patternImage(22), Bytes(100, 1), patternImage(23)};
 
 // One store on a bench, and what the explorer knows it may expect of it.
 struct World {
     World() {
         std::filesystem::create_directory(backups);
-        std::filesystem::create_directory(saved);
-        files = {folder.write("a.bin", images()[0]), folder.write("b.bin", images()[1]),
-                 folder.write("short.bin", images()[2])};
+        files = {h.folder.write("a.bin", images[0]), h.folder.write("b.bin", images[1]),
+                 h.folder.write("short.bin", images[2])};
         h.platform.background->setOneByOne(true);
         h.store->start();
         h.platform.settle();
@@ -105,68 +66,48 @@ struct World {
     bool inWizard() {
         return !store().showWelcome() && !store().isBatchSession() && !store().isProbeSession();
     }
+    bool atStep(WizardStep step) { return inWizard() && store().wizard().step == step; }
     bool inBatch(std::initializer_list<BatchPhase> phases) {
         return store().isBatchSession() &&
                std::find(phases.begin(), phases.end(), store().batchPhase()) != phases.end();
     }
-
-    struct Watched {
-        std::shared_ptr<SimulatedCalculatorTransport> calculator;
-        std::vector<std::set<std::uint64_t>> allowed; // per page
-    };
-
-    // A new DEMO calculator is watched as well.
-    void watchNewSimulator() {
-        const auto simulator = store().simulator();
-        if (simulator &&
-            std::none_of(calculators.begin(), calculators.end(),
-                         [&](const Watched& watched) { return watched.calculator == simulator; })) {
-            watch(simulator);
-        }
+    // What the session shows: success, error, progress, page preview and busy, empty when none.
+    std::vector<std::string> shown() {
+        const FlasherStore& s = store();
+        return {s.successMessage().value_or(""), s.lastError().value_or(""),
+                s.progress() ? std::to_string(*s.progress()) : "", s.flashPageHeader().value_or(""),
+                s.wizard().isBusy ? "busy" : ""};
     }
 
-    void watch(std::shared_ptr<SimulatedCalculatorTransport> calculator) {
-        Watched watched{calculator, {}};
-        for (std::uint64_t mark : marksOf(*calculator)) {
-            watched.allowed.push_back({mark});
+    // Each page of a calculator may hold what it held when the last session ended, or the page of
+    // an image a flash of this session was confirmed with.
+    void watch(const std::shared_ptr<SimulatedCalculatorTransport>& calculator) {
+        if (calculator && !allowed.count(calculator)) {
+            for (std::size_t page : pagesOf(applicationOf(*calculator))) {
+                allowed[calculator].push_back({page});
+            }
         }
-        calculators.push_back(std::move(watched));
     }
 
     // The user left the session: from now on every calculator keeps what it holds.
     void sessionEnded() {
         quiet = shown();
-        for (Watched& watched : calculators) {
-            const PageMarks now = marksOf(*watched.calculator);
+        for (auto& [calculator, pages] : allowed) {
+            const auto now = pagesOf(applicationOf(*calculator));
             for (std::size_t page = 0; page < now.size(); ++page) {
-                watched.allowed[page] = {now[page]};
+                pages[page] = {now[page]};
             }
         }
     }
 
-    // What work shows: until the session starts work of its own, it may only be cleared.
-    struct Shown {
-        std::optional<std::string> success;
-        std::optional<std::string> error;
-        std::optional<double> progress;
-        std::optional<std::string> page;
-        bool busy = false;
-    };
-    Shown shown() {
-        return {store().successMessage(), store().lastError(), store().progress(),
-                store().flashPageHeader(), store().wizard().isBusy};
-    }
-
-    // The user confirmed writing the session's chosen image to the session's calculator.
+    // The user confirmed writing the chosen image to the session's calculator.
     void confirmed() {
         quiet.reset();
         const auto device = store().usingSimulator() ? store().simulator() : bench->calculator;
-        for (Watched& watched : calculators) {
-            if (watched.calculator == device && chosen) {
-                const PageMarks marks = marksOf(*chosen);
-                for (std::size_t page = 0; page < marks.size(); ++page) {
-                    watched.allowed[page].insert(marks[page]);
-                }
+        if (chosen && allowed.count(device)) {
+            const auto pages = pagesOf(*chosen);
+            for (std::size_t page = 0; page < pages.size(); ++page) {
+                allowed[device][page].insert(pages[page]);
             }
         }
     }
@@ -181,16 +122,15 @@ struct World {
 
     StoreHarness h;
     std::shared_ptr<SimulatedBench> bench = h.bench;
-    TempDir folder;
-    std::filesystem::path backups = folder / "backups";
-    std::filesystem::path saved = folder / "saved";
+    std::filesystem::path backups = h.folder / "backups";
     std::vector<std::filesystem::path> files;
     std::optional<Bytes> chosen;
-    std::vector<Watched> calculators;
-    std::map<std::filesystem::path, FileIdentity> backupFiles;
-    int savedCount = 0;
+    std::map<std::shared_ptr<SimulatedCalculatorTransport>, std::vector<std::set<std::size_t>>>
+        allowed;
     bool stopped = false;
-    std::optional<Shown> quiet; // none once the session's own work has started
+    // What the session showed when the user left it: until the new session starts work of its
+    // own, each may only be kept or cleared. None once the session's own work has started.
+    std::optional<std::vector<std::string>> quiet;
 };
 
 struct Action {
@@ -215,26 +155,24 @@ const std::vector<Action> actions{
      [](World& w) { return w.inWizard() && w.store().wizard().canAdvance() ? 40 : 0; },
      [](World& w, int) {
          w.store().advance();
-         if (w.store().wizard().step == WizardStep::backup) {
+         if (w.atStep(WizardStep::backup)) {
              w.quiet.reset(); // the calculator's firmware is read
          }
      }},
-    {"back", true, 1,
-     [](World& w) {
-         return w.inWizard() && w.store().wizard().canGoBack() ? w.workUnderWay() ? 8 : 1 : 0;
-     },
-     [](World& w, int) {
-         const bool toCable = w.store().wizard().step == WizardStep::programmingMode;
-         w.store().goBack();
-         if (toCable) {
-             w.sessionEnded();
-         }
-     }},
-    {"back to welcome", true, 1,
+    // 0: Back where the screen offers it, 1: Back to welcome.
+    {"back", true, 2,
      [](World& w) { return w.store().showWelcome() ? 0
-                           : w.workUnderWay()      ? 12
-                                                   : 1; },
-     [](World& w, int) {
+                           : w.workUnderWay()      ? 16
+                                                   : 2; },
+     [](World& w, int toWelcome) {
+         if (!toWelcome && w.inWizard() && w.store().wizard().canGoBack()) {
+             const bool toCable = w.atStep(WizardStep::programmingMode);
+             w.store().goBack();
+             if (toCable) {
+                 w.sessionEnded();
+             }
+             return;
+         }
          w.store().returnToWelcome();
          w.sessionEnded();
      }},
@@ -256,8 +194,7 @@ const std::vector<Action> actions{
      }},
     {"choose file", true, 3,
      [](World& w) {
-         const bool offered = (w.inWizard() && w.store().wizard().step == WizardStep::firmware) ||
-                              w.inBatch({BatchPhase::setup});
+         const bool offered = w.atStep(WizardStep::firmware) || w.inBatch({BatchPhase::setup});
          return offered && !w.store().wizard().isBusy ? 16 : 0;
      },
      [](World& w, int file) {
@@ -265,31 +202,14 @@ const std::vector<Action> actions{
          w.store().chooseFirmware();
          w.noteChoice();
          if (w.quiet) {
-             w.quiet->error = w.store().lastError(); // the verdict on the file chosen
+             (*w.quiet)[1] = w.store().lastError().value_or(""); // the verdict on the file
          }
      }},
     {"skip backup", true, 1,
-     [](World& w) {
-         const bool offered = w.inWizard() && w.store().wizard().step == WizardStep::backup;
-         return offered && !w.store().wizard().isBusy ? 12 : 0;
-     },
+     [](World& w) { return w.atStep(WizardStep::backup) && !w.store().wizard().isBusy ? 12 : 0; },
      [](World& w, int) { w.store().skipBackup(); }},
-    {"save backup", true, 1,
-     [](World& w) {
-         const bool offered = w.inWizard() && w.store().wizard().step == WizardStep::backup;
-         return offered && w.store().canSaveBackup() ? 6 : 0;
-     },
-     [](World& w, int) {
-         w.h.platform.dialogs->saveAnswers.push_back(
-             w.saved / ("backup-" + std::to_string(++w.savedCount) + ".bin"));
-         w.quiet.reset();
-         w.store().backup();
-     }},
     {"flash", true, 1,
-     [](World& w) {
-         const bool offered = w.inWizard() && w.store().wizard().step == WizardStep::flash;
-         return offered && w.store().canFlash() ? 40 : 0;
-     },
+     [](World& w) { return w.atStep(WizardStep::flash) && w.store().canFlash() ? 40 : 0; },
      [](World& w, int) {
          w.confirmed();
          w.store().setConfirmFlash(true);
@@ -311,10 +231,14 @@ const std::vector<Action> actions{
              w.store().startBatch();
          }
      }},
-    {"retry unit", true, 1, [](World& w) { return w.inBatch({BatchPhase::error}) ? 12 : 0; },
-     [](World& w, int) { w.store().retryBatchUnit(); }},
-    {"next unit", true, 1, [](World& w) { return w.inBatch({BatchPhase::unitDone}) ? 12 : 0; },
-     [](World& w, int) { w.store().prepareNextBatchUnit(); }},
+    {"retry or next unit", true, 1,
+     [](World& w) {
+         return w.inBatch({BatchPhase::error, BatchPhase::unitDone}) ? 12 : 0;
+     },
+     [](World& w, int) {
+         const bool failed = w.store().batchPhase() == BatchPhase::error;
+         failed ? w.store().retryBatchUnit() : w.store().prepareNextBatchUnit();
+     }},
     {"stop batch", true, 1,
      [](World& w) {
          return w.inBatch({BatchPhase::waiting, BatchPhase::unitDone, BatchPhase::error}) ? 1 : 0;
@@ -324,28 +248,26 @@ const std::vector<Action> actions{
          w.sessionEnded();
          w.stopped = true; // the application quits
      }},
-    {"unplug", false, 1, [](World& w) { return w.bench->listing->listPorts().empty() ? 0 : 1; },
-     [](World& w, int) { w.bench->listing->set({}); }},
-    {"plug in", false, 1, [](World& w) { return w.bench->listing->listPorts().empty() ? 8 : 0; },
-     [](World& w, int) { w.bench->listing->set({SerialPort{benchPort}}); }},
-    {"silence open connections", false, 1,
+    {"unplug or plug in", false, 1,
+     [](World& w) { return w.bench->listing->listPorts().empty() ? 8 : 1; },
+     [](World& w, int) {
+         const bool plugged = !w.bench->listing->listPorts().empty();
+         w.bench->listing->set(plugged ? std::vector<SerialPort>{}
+                                       : std::vector{SerialPort{"/dev/cu.usbmodem14101"}});
+     }},
+    // 0: the connections open now stop answering, 1: every connection does, 2: all answer.
+    {"line", false, 3,
      [](World& w) {
          const bool idle = w.store().client() && !w.store().wizard().isBusy;
-         return idle || w.h.platform.background->heldCount() > 0 ? 6 : 1;
+         return idle || w.h.platform.background->heldCount() > 0 ? 8 : 2;
      },
-     [](World& w, int) { w.bench->silenceOpenConnections(); }},
-    {"monitor silent", false, 1, [](World& w) { return w.bench->allSilent ? 0 : 1; },
-     [](World& w, int) { w.bench->allSilent = true; }},
-    {"monitor answers", false, 1,
-     [](World& w) { return w.bench->allSilent || w.bench->deadUpTo > 0 ? 8 : 0; },
-     [](World& w, int) {
-         w.bench->allSilent = false;
-         w.bench->deadUpTo = 0;
+     [](World& w, int change) {
+         w.bench->silenceOpenConnections();
+         w.bench->deadUpTo = change == 2 ? 0 : w.bench->deadUpTo.load();
+         w.bench->allSilent = change == 1;
      }},
-    {"chip supported", false, 2, [](World&) { return 1; },
-     [](World& w, int supported) { w.bench->makeUnsupported(supported == 0); }},
     {"rewrite a.bin", false, 2, [](World&) { return 1; },
-     [](World& w, int original) { w.folder.write("a.bin", images()[original ? 0 : 3]); }},
+     [](World& w, int original) { w.h.folder.write("a.bin", images[original ? 0 : 3]); }},
     // Most likely just before the work that a connected calculator invites next.
     {"hold jobs", false, 3,
      [](World& w) { return w.store().client() && !w.store().wizard().isBusy ? 6 : 2; },
@@ -358,7 +280,7 @@ const std::vector<Action> actions{
      }},
     {"wait", false, 4, [](World&) { return 20; },
      [](World& w, int value) {
-         w.h.platform.advance(std::vector<double>{0.3, 1.0, 2.0, 3.0}[value]);
+         w.h.platform.advance(std::vector{0.3, 1.0, 2.0, 3.0}[value]);
      }},
 };
 
@@ -370,79 +292,32 @@ struct Step {
     bool settle;
 };
 
-std::string describe(const Step& step) {
-    const Action& action = actions[step.action];
-    return std::string(action.name) + (action.values > 1 ? " " + std::to_string(step.value) : "") +
-           (step.settle ? "" : " (answers still on their way)");
-}
-
-bool isUnsupportedChipMessage(const std::optional<std::string>& text) {
-    return text && text->starts_with("Unsupported chip");
-}
-
 // What the user relies on, after every step; the first broken promise, if any.
 std::optional<std::string> brokenPromise(World& w, bool byUser,
                                          const std::optional<std::string>& errorBefore) {
     FlasherStore& store = w.store();
-    for (std::size_t index = 0; index < w.calculators.size(); ++index) {
-        const PageMarks now = marksOf(*w.calculators[index].calculator);
+    for (const auto& [calculator, pages] : w.allowed) {
+        const auto now = pagesOf(applicationOf(*calculator));
         for (std::size_t page = 0; page < now.size(); ++page) {
-            if (!w.calculators[index].allowed[page].count(now[page])) {
-                return (index == 0 ? std::string("the cable's calculator")
-                                   : "simulator " + std::to_string(index)) +
-                       " changed at page " + std::to_string(page) +
+            if (!pages[page].count(now[page])) {
+                return "a calculator changed at page " + std::to_string(page) +
                        " without a flash confirmed in this session with its chosen image";
             }
         }
     }
-    for (const auto& folder : {w.backups, w.saved}) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            if (entry.path().extension() == ".bin" && !w.backupFiles.count(entry.path())) {
-                w.backupFiles[entry.path()] = fileIdentity(entry.path());
-            }
-        }
-    }
-    for (const auto& [path, identity] : w.backupFiles) {
-        if (fileIdentity(path) != identity) {
-            return "the backup " + path.filename().string() + " was replaced or removed";
-        }
-    }
-    if (!byUser && errorBefore && !isUnsupportedChipMessage(errorBefore) && !store.lastError()) {
+    if (!byUser && errorBefore && !store.lastError()) {
         return "the failure \"" + *errorBefore + "\" vanished without a user action";
     }
-    const bool noPortExpected = store.showWelcome() || store.isProbeSession() ||
-                                (w.inWizard() && store.wizard().step == WizardStep::cable) ||
-                                w.inBatch({BatchPhase::setup, BatchPhase::unitDone});
-    if (noPortExpected && store.client()) {
-        return "a connection is held where none may be";
-    }
-    if (store.client() && store.usingSimulator() != (store.portPath() == demoPort)) {
-        return store.usingSimulator() ? "DEMO holds a real connection"
-                                      : "a real session holds the simulator's connection";
-    }
-    if ((store.isBatchSession() || store.isProbeSession()) && store.usingSimulator()) {
-        return "a batch or probe session uses the simulator";
-    }
-    const int held = store.client() && store.portPath() == benchPort ? 1 : 0;
-    if (w.h.platform.background->heldCount() == 0 && !w.h.platform.queue->hasPosts() &&
-        w.bench->opens - w.bench->closes != held) {
-        return std::to_string(w.bench->opens - w.bench->closes) +
-               " connections to the cable's calculator are open, the store holds " +
-               std::to_string(held);
-    }
-    if (store.showWelcome() && (store.wizard().isBusy || store.hasBatchUnitTask())) {
-        return "the welcome screen is busy";
+    if ((store.client() && store.usingSimulator() != (store.portPath() == demoPort)) ||
+        (store.usingSimulator() && (store.isBatchSession() || store.isProbeSession()))) {
+        return "a session holds the other device's connection";
     }
     if (w.quiet) {
-        const World::Shown now = w.shown();
-        const auto keptOrCleared = [](const auto& before, const auto& after) {
-            return !after || after == before;
-        };
-        if (!keptOrCleared(w.quiet->success, now.success) ||
-            !(keptOrCleared(w.quiet->error, now.error) || isUnsupportedChipMessage(now.error)) ||
-            !keptOrCleared(w.quiet->progress, now.progress) ||
-            !keptOrCleared(w.quiet->page, now.page) || (now.busy && !w.quiet->busy)) {
-            return std::string("work of an ended session showed its results in the next one");
+        const auto now = w.shown();
+        for (std::size_t index = 0; index < now.size(); ++index) {
+            if (!now[index].empty() && now[index] != (*w.quiet)[index]) {
+                return "work of an ended session showed its results in the next one";
+            }
         }
         w.quiet = now;
     }
@@ -454,12 +329,11 @@ struct Failure {
     std::string what;
 };
 
-// Plays `steps`, or with `rng` makes up `length` steps as it goes (only actions that apply) and
-// appends them to `steps`. Ends by releasing every held job and letting time run out.
-std::optional<Failure> play(std::vector<Step>& steps, std::mt19937_64* rng = nullptr,
-                            int length = 0) {
+// Plays `steps`, or with `rng` makes up `stepsPerSequence` steps as it goes (only actions that
+// apply) and appends them to `steps`. Ends by releasing every held job and letting time run out.
+std::optional<Failure> play(std::vector<Step>& steps, std::mt19937_64* rng = nullptr) {
     World w;
-    const std::size_t count = rng ? static_cast<std::size_t>(length) : steps.size();
+    const std::size_t count = rng ? stepsPerSequence : steps.size();
     for (std::size_t index = 0; index < count && !w.stopped; ++index) {
         if (rng) {
             std::vector<int> chances;
@@ -482,13 +356,13 @@ std::optional<Failure> play(std::vector<Step>& steps, std::mt19937_64* rng = nul
         if (step.settle) {
             w.h.platform.settle();
         }
-        w.watchNewSimulator();
+        w.watch(w.store().simulator()); // a new DEMO calculator
         if (auto broken = brokenPromise(w, action.byUser, errorBefore)) {
             return Failure{index, *broken};
         }
     }
     // Every wait has a limit: once nothing is held back, all work ends.
-    w.h.platform.background->stopHolding();
+    w.h.platform.background->holdNextJobs(0);
     while (w.h.platform.background->releaseHeld()) {
         w.h.platform.settle();
     }
@@ -502,36 +376,15 @@ std::optional<Failure> play(std::vector<Step>& steps, std::mt19937_64* rng = nul
     return std::nullopt;
 }
 
-// The shortest sequence found that still breaks the same promise, and the plainest.
-std::vector<Step> shrunk(std::vector<Step> steps, const Failure& failure) {
+// Leaves out, from the last step to the first, each step without which the same promise still
+// breaks.
+std::vector<Step> shortened(std::vector<Step> steps, const Failure& failure) {
     steps.resize(std::min(steps.size(), failure.step + 1));
-    for (bool smaller = true; smaller;) {
-        smaller = false;
-        for (std::size_t chunk = std::max<std::size_t>(steps.size() / 2, 1); chunk >= 1;
-             chunk /= 2) {
-            for (std::size_t from = 0; from + chunk <= steps.size();) {
-                std::vector<Step> tried = steps;
-                tried.erase(tried.begin() + static_cast<std::ptrdiff_t>(from),
-                            tried.begin() + static_cast<std::ptrdiff_t>(from + chunk));
-                const auto again = play(tried);
-                if (again && again->what == failure.what) {
-                    steps = tried;
-                    smaller = true;
-                } else {
-                    from += chunk;
-                }
-            }
-            if (chunk == 1) {
-                break;
-            }
-        }
-    }
-    // Answers left on their way only where it matters.
-    for (Step& step : steps) {
-        if (!step.settle) {
-            step.settle = true;
-            const auto again = play(steps);
-            step.settle = !again || again->what != failure.what;
+    for (std::size_t index = steps.size(); index-- > 0;) {
+        std::vector<Step> tried = steps;
+        tried.erase(tried.begin() + static_cast<std::ptrdiff_t>(index));
+        if (const auto again = play(tried); again && again->what == failure.what) {
+            steps = tried;
         }
     }
     return steps;
@@ -550,16 +403,16 @@ TEST(SessionExplorer, RandomSessionsKeepTheirPromises) {
     for (std::uint64_t seed = first; seed < first + count; ++seed) {
         std::mt19937_64 rng(seed);
         std::vector<Step> steps;
-        const auto failure = play(steps, &rng, stepsPerSequence);
+        const auto failure = play(steps, &rng);
         if (!failure) {
             continue;
         }
-        const std::vector<Step> shortest = shrunk(steps, *failure);
         std::ostringstream report;
-        report << "seed " << seed << ": " << failure->what << "\nshortest sequence ("
-               << shortest.size() << " steps):";
-        for (std::size_t index = 0; index < shortest.size(); ++index) {
-            report << "\n  " << index + 1 << ". " << describe(shortest[index]);
+        report << "seed " << seed << ": " << failure->what << "\nshortened sequence:";
+        for (const Step& step : shortened(steps, *failure)) {
+            const Action& action = actions[step.action];
+            report << "\n  " << action.name << " " << step.value
+                   << (step.settle ? "" : " (answers still on their way)");
         }
         report << "\nrepeat: PELWICK_EXPLORE_SEED=" << seed << " PELWICK_EXPLORE_COUNT=1";
         FAIL() << report.str();

@@ -7,34 +7,28 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace pelwick::testing {
 
-/// A store on the fake platform whose real cable is a simulated bench (unless the test passes
-/// another), with its change notifications counted (and checked to come on the main thread) and
-/// its status texts recorded as they are published.
+/// A store on the fake platform whose real cable is a simulated bench, with its change
+/// notifications counted (and checked to come on the main thread) and the last status published
+/// to the window recorded.
 struct StoreHarness {
-    explicit StoreHarness(std::function<Flasher()> realCable = {}) {
+    StoreHarness() {
         // File-name dates are local time; the tests fix the zone.
         setenv("TZ", "UTC", 1);
         tzset();
-        if (!realCable) {
-            realCable = [bench = bench] { return bench->flasher(); };
-        }
-        store = FlasherStore::create(platform.storePlatform(std::move(realCable)));
+        store = FlasherStore::create(
+            platform.storePlatform([bench = bench] { return bench->flasher(); }));
         store->setOnChange([this] {
             ++notifications;
-            offMainNotifications += platform.queue->isMainThread() ? 0 : 1;
-            if (statuses.empty() || statuses.back() != store->status()) {
-                statuses.push_back(store->status());
-            }
+            EXPECT_TRUE(platform.queue->isMainThread());
+            published = store->status();
             if (observe) {
                 observe();
             }
@@ -76,18 +70,37 @@ struct StoreHarness {
         ASSERT_TRUE(store->canFlash()) << store->lastError().value_or("");
     }
 
-    bool published(const std::string& status) const {
-        return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
-    }
-
     std::shared_ptr<SimulatedBench> bench = std::make_shared<SimulatedBench>();
     FakePlatform platform;
     std::shared_ptr<FlasherStore> store;
     TempDir folder;
     int notifications = 0;
-    int offMainNotifications = 0;
-    std::vector<std::string> statuses;
+    std::string published;
     std::function<void()> observe;
 };
+
+/// A batch of `firmware.bin` (backups into `folder / "backups"` when `autoSave`), started.
+inline void startBatch(StoreHarness& h, bool autoSave) {
+    h.store->start();
+    h.begin(FlasherMode::batch);
+    h.store->applyFirmware(h.folder.write("firmware.bin", patternImage(5)));
+    if (autoSave) {
+        std::filesystem::create_directory(h.folder / "backups");
+        h.store->setBatchBackupChoice(BatchBackupChoice::autoSave);
+        h.platform.dialogs->folderAnswers.push_back(h.folder / "backups");
+        h.store->chooseBatchBackupFolder();
+    }
+    h.store->startBatch();
+}
+
+/// A started batch whose pass has connected, with the unit's first device job held.
+inline void batchUnitHeld(StoreHarness& h, bool autoSave) {
+    startBatch(h, autoSave);
+    h.platform.background->holdNextJobs(2);
+    h.platform.advance(1.0);
+    ASSERT_TRUE(h.platform.background->releaseHeld());
+    h.platform.settle();
+    ASSERT_EQ(h.platform.background->heldCount(), 1u);
+}
 
 } // namespace pelwick::testing

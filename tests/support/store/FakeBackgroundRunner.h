@@ -5,7 +5,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -29,16 +28,10 @@ public:
         startLocked(std::move(job), lock);
     }
 
-    /// The next `count` jobs submitted are held instead of started.
+    /// The next `count` jobs submitted are held instead of started (0: none is).
     void holdNextJobs(int count = 1) {
         std::lock_guard<std::mutex> guard(mutex_);
-        holdNext_ += count;
-    }
-
-    /// Holds no further jobs.
-    void stopHolding() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        holdNext_ = 0;
+        holdNext_ = count;
     }
 
     std::size_t heldCount() const {
@@ -85,21 +78,9 @@ public:
         return submitted_;
     }
 
-    /// The threads jobs ran on.
-    std::set<std::thread::id> jobThreads() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return jobThreads_;
-    }
-
 private:
     void startLocked(std::function<void()> job, std::unique_lock<std::mutex>& lock) {
-        std::thread thread([this, job = std::move(job)] {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                jobThreads_.insert(std::this_thread::get_id());
-            }
-            job();
-        });
+        std::thread thread(std::move(job));
         if (!oneByOne_) {
             threads_.push_back(std::move(thread));
             return;
@@ -114,7 +95,6 @@ private:
     int holdNext_ = 0;
     bool oneByOne_ = false;
     std::size_t submitted_ = 0;
-    std::set<std::thread::id> jobThreads_;
 };
 
 } // namespace pelwick::testing

@@ -45,10 +45,6 @@ public:
 
     bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
 
-    /// Virtual seconds since the queue was made.
-    double elapsed() const { return elapsed_; }
-    std::thread::id mainThread() const { return owner_; }
-
     /// Runs posted jobs, including the ones they post, until none is left; returns how many ran.
     std::size_t drain() {
         requireMainThread();
@@ -86,37 +82,30 @@ public:
         return !posted_.empty();
     }
 
-    /// Moves the clock `seconds` ahead, running the delayed jobs due by then in order, with
-    /// `settle` (which runs what is due now) before, between and after them.
+    /// Moves the clock `seconds` ahead, running the delayed jobs due by then in order (the clock
+    /// at each one's time), with `settle` (which runs what is due now) before, between and after.
     void advance(double seconds, const std::function<void()>& settle) {
         requireMainThread();
         const double target = elapsed_ + seconds;
         settle();
-        while (runNextTimer(target)) {
+        for (;;) {
+            const auto next =
+                std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+                    return a.second.due < b.second.due;
+                });
+            if (next == timers_.end() || next->second.due > target) {
+                break;
+            }
+            elapsed_ = std::max(elapsed_, next->second.due);
+            auto job = std::move(next->second.job);
+            timers_.erase(next);
+            job();
             settle();
         }
-        elapsed_ = std::max(elapsed_, target);
-        settle();
+        elapsed_ = target;
     }
 
 private:
-    // Runs the earliest delayed job due at or before `limit` (virtual seconds), moving the clock
-    // to its time first. Returns false when none is due.
-    bool runNextTimer(double limit) {
-        const auto next =
-            std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
-                return a.second.due < b.second.due;
-            });
-        if (next == timers_.end() || next->second.due > limit) {
-            return false;
-        }
-        elapsed_ = std::max(elapsed_, next->second.due);
-        auto job = std::move(next->second.job);
-        timers_.erase(next);
-        job();
-        return true;
-    }
-
     struct Timer {
         double due;
         std::function<void()> job;

@@ -8,46 +8,29 @@
 
 namespace pelwick::testing {
 
-/// Settings in memory, counting the writes per key.
+/// Settings in memory.
 class MemorySettings : public SettingsStore {
 public:
     std::optional<std::string> string(const std::string& key) const override {
-        const auto entry = values.find(key);
-        if (entry == values.end() || !std::holds_alternative<std::string>(entry->second)) {
-            return std::nullopt;
-        }
-        return std::get<std::string>(entry->second);
+        return value<std::string>(key);
     }
-
-    std::optional<bool> boolean(const std::string& key) const override {
-        const auto entry = values.find(key);
-        if (entry == values.end() || !std::holds_alternative<bool>(entry->second)) {
-            return std::nullopt;
-        }
-        return std::get<bool>(entry->second);
-    }
-
+    std::optional<bool> boolean(const std::string& key) const override { return value<bool>(key); }
     void setString(const std::string& key, const std::string& value) override {
         values[key] = value;
-        ++writes[key];
     }
-
-    void setBool(const std::string& key, bool value) override {
-        values[key] = value;
-        ++writes[key];
-    }
-
+    void setBool(const std::string& key, bool value) override { values[key] = value; }
     void remove(const std::string& key) override { values.erase(key); }
 
-    int writeCount(const std::string& key) const {
-        const auto entry = writes.find(key);
-        return entry == writes.end() ? 0 : entry->second;
-    }
-
-    bool contains(const std::string& key) const { return values.count(key) != 0; }
-
     std::map<std::string, std::variant<std::string, bool>> values;
-    std::map<std::string, int> writes;
+
+private:
+    template <typename T> std::optional<T> value(const std::string& key) const {
+        const auto entry = values.find(key);
+        if (entry == values.end() || !std::holds_alternative<T>(entry->second)) {
+            return std::nullopt;
+        }
+        return std::get<T>(entry->second);
+    }
 };
 
 } // namespace pelwick::testing

@@ -14,6 +14,18 @@
 
 namespace pelwick::testing {
 
+/// The application region (0x04000–0x1FFFF) of a simulated calculator; unwritten bytes read 0xFF.
+inline Bytes applicationOf(const SimulatedCalculatorTransport& calculator) {
+    Bytes image(0x1C000, 0xFF);
+    for (std::uint32_t offset = 0; offset < image.size(); ++offset) {
+        const auto found = calculator.memory().find(0x4000 + offset);
+        if (found != calculator.memory().end()) {
+            image[offset] = found->second;
+        }
+    }
+    return image;
+}
+
 /// A "real cable" for the store, the window and the screenshots: a port listing the test changes
 /// (plugging and unplugging) and one simulated calculator behind every port, reached through
 /// connections the test can refuse, silence or tamper with.
@@ -56,18 +68,8 @@ public:
     /// Connections opened so far stop answering (writes are dropped, reads return nothing).
     void silenceOpenConnections() { deadUpTo = opens.load(); }
 
-    /// The application region (0x04000–0x1FFFF) of the calculator; unwritten bytes read 0xFF.
-    Bytes application() const {
-        Bytes image(0x1C000, 0xFF);
-        const auto& memory = calculator->memory();
-        for (std::uint32_t offset = 0; offset < image.size(); ++offset) {
-            const auto found = memory.find(0x4000 + offset);
-            if (found != memory.end()) {
-                image[offset] = found->second;
-            }
-        }
-        return image;
-    }
+    /// The application region of the calculator.
+    Bytes application() const { return applicationOf(*calculator); }
 
     /// Makes the chip an ATSAM4LC8C (512 KiB), which may not be flashed, or (false) the
     /// ATSAM4LC2C again.
