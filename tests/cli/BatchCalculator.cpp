@@ -1,8 +1,5 @@
 #include "BatchCalculator.h"
 
-#include "flash/FlashLayout.h"
-#include "support/TempDir.h"
-
 #include <mutex>
 
 namespace pelwick::testing {
@@ -15,7 +12,7 @@ public:
 
     void write(ByteView data) override {
         {
-            const std::lock_guard lock(mutex_);
+            const std::lock_guard lock(mutex);
             bool pullCable = false;
             for (const std::uint8_t byte : data) {
                 if (payloadLeft_ > 0) {
@@ -39,22 +36,20 @@ public:
     Bytes read(std::size_t max, double timeout) override { return chip_->read(max, timeout); }
     void close() noexcept override { chip_->close(); }
 
-    std::mutex mutex_;
+    std::mutex mutex;
     PseudoTerminalServer* server = nullptr;
     int pullCableAt = 0;
-    int connections = 0;
-    std::optional<Clock::time_point> first;
-    std::optional<Clock::time_point> last;
+    Contacts contacts;
 
 private:
     // True when this command is the one at which the cable is pulled.
     bool noteCommand() {
         const auto now = Clock::now();
-        first = first.value_or(now);
-        last = now;
+        contacts.first = contacts.first.value_or(now);
+        contacts.last = now;
         switch (command_[0]) {
         case 'V':
-            ++connections;
+            ++contacts.connections;
             return false;
         case 'S':
             // "Saddress,length#": the length is hexadecimal.
@@ -75,19 +70,13 @@ private:
 
 BatchCalculator::BatchCalculator(const std::filesystem::path& deviceFolder, const std::string& name,
                                  unsigned seed, double operationDelay)
-    : chip_(std::make_shared<SimulatedCalculatorTransport>(operationDelay, false)),
+    : chip_(std::make_shared<ObservedCalculator>(patternImage(seed))),
       spy_(std::make_shared<Spy>(chip_)), link_(deviceFolder / name),
-      originalApplication_(patternImage(seed)), originalBootloader_(patternImage(seed + 1000)) {
-    originalBootloader_.resize(FlashLayout::applicationStart);
-    for (std::uint32_t i = 0; i < originalBootloader_.size(); ++i) {
-        chip_->memory()[i] = originalBootloader_[i];
-    }
-    for (std::uint32_t i = 0; i < originalApplication_.size(); ++i) {
-        chip_->memory()[FlashLayout::applicationStart + i] = originalApplication_[i];
-    }
+      originalApplication_(chip_->application()) {
+    chip_->setOperationDelay(operationDelay);
     server_ = std::make_unique<PseudoTerminalServer>(spy_);
     spy_->server = server_.get();
-    std::filesystem::create_symlink(server_->slavePath(), link_);
+    plugIn();
     server_->start();
 }
 
@@ -96,13 +85,13 @@ BatchCalculator::~BatchCalculator() {
 }
 
 void BatchCalculator::pullCableAtAppletRun(int appletRun) {
-    const std::lock_guard lock(spy_->mutex_);
+    const std::lock_guard lock(spy_->mutex);
     spy_->pullCableAt = appletRun;
 }
 
 void BatchCalculator::delayAppletRun(int appletRun, double seconds) {
     // The server's next write takes the lock first, so the chip is set before it is served.
-    const std::lock_guard lock(spy_->mutex_);
+    const std::lock_guard lock(spy_->mutex);
     chip_->delayAppletRun(appletRun, seconds);
 }
 
@@ -117,43 +106,38 @@ void BatchCalculator::plugIn() {
 void BatchCalculator::stop() {
     if (server_) {
         {
-            const std::lock_guard lock(spy_->mutex_);
+            const std::lock_guard lock(spy_->mutex);
             spy_->server = nullptr;
         }
         server_.reset();
     }
 }
 
-Bytes BatchCalculator::range(std::uint32_t start, std::uint32_t end) const {
-    Bytes bytes;
-    for (std::uint32_t address = start; address < end; ++address) {
-        const auto entry = chip_->memory().find(address);
-        bytes.push_back(entry == chip_->memory().end() ? 0xFF : entry->second);
+BatchCalculator::Contacts BatchCalculator::contacts() const {
+    const std::lock_guard lock(spy_->mutex);
+    return spy_->contacts;
+}
+
+CalculatorBench::CalculatorBench(int count, double operationDelay) {
+    std::filesystem::create_directory(devices);
+    for (int i = 0; i < count; ++i) {
+        calculators.push_back(std::make_unique<BatchCalculator>(
+            devices, "ttyACM" + std::to_string(i), 10 + i, operationDelay));
     }
-    return bytes;
 }
 
-Bytes BatchCalculator::application() const {
-    return range(FlashLayout::applicationStart, FlashLayout::applicationEnd);
+std::vector<std::string> CalculatorBench::run(const std::string& command,
+                                              const std::vector<std::string>& options) const {
+    std::vector<std::string> args{"--device-dir", devices.string(), "--settle",
+                                  settle,         command,          imageFile.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
 }
 
-Bytes BatchCalculator::bootloader() const {
-    return range(0, FlashLayout::applicationStart);
-}
-
-int BatchCalculator::connections() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->connections;
-}
-
-std::optional<BatchCalculator::Clock::time_point> BatchCalculator::firstContact() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->first;
-}
-
-std::optional<BatchCalculator::Clock::time_point> BatchCalculator::lastContact() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->last;
+void CalculatorBench::stopAll() {
+    for (auto& calculator : calculators) {
+        calculator->stop();
+    }
 }
 
 } // namespace pelwick::testing

@@ -46,18 +46,6 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& extra)
 
 } // namespace
 
-CliRunOptions CliRunOptions::typing(std::string text) {
-    CliRunOptions options;
-    options.terminal = true;
-    options.input = std::move(text);
-    return options;
-}
-
-CliRunOptions& CliRunOptions::withEnvironment(std::vector<std::string> entries) {
-    environment = std::move(entries);
-    return *this;
-}
-
 CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions& options) {
     using Output = CliRunOptions::Output;
     int outPipe[2];
@@ -89,9 +77,6 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
 
     pid_ = ::fork();
     if (pid_ == 0) {
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
         if (options.fileSizeLimit > 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};

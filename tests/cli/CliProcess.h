@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -11,24 +10,18 @@ namespace pelwick::testing {
 
 /// How a pelwick-cli child is started.
 struct CliRunOptions {
-    /// The child's working folder (empty: the test's own).
-    std::filesystem::path workingDirectory;
     /// Standard input and standard error on a pseudo-terminal instead of /dev/null and a pipe;
     /// `input` is typed into it. `err` then holds everything the terminal showed.
     bool terminal = false;
-    std::string input;
+    std::string input{};
     /// "NAME=value" entries for the child's environment. XDG_DATA_HOME is a folder of the test run
     /// unless given here, so that no default backup lands in a real home folder, and LC_ALL is
     /// C.UTF-8.
-    std::vector<std::string> environment;
+    std::vector<std::string> environment{};
     /// Standard output: a pipe the test reads, a pipe whose reader has gone, closed, or /dev/full.
     enum class Output { pipe, readerGone, closed, full } output = Output::pipe;
     /// The largest file the child may write (0: no limit); a longer write fails with EFBIG.
     std::size_t fileSizeLimit = 0;
-
-    /// Standard input and error on a terminal, into which `text` is typed.
-    static CliRunOptions typing(std::string text);
-    CliRunOptions& withEnvironment(std::vector<std::string> entries);
 };
 
 struct CliRun {

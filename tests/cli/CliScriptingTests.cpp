@@ -2,7 +2,6 @@
 // the trace, quiet output, ASCII under a locale that is not UTF-8, and the documentation of every
 // option.
 
-#include "BatchCalculator.h"
 #include "CliProcess.h"
 #include "CommandLine.h"
 
@@ -12,11 +11,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 
 namespace pelwick::testing {
@@ -92,17 +91,13 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     EXPECT_EQ(ports["ports"][0]["tried"], true);
 
     const Json info = document(runCli({"--demo", "--json", "info"}));
-    EXPECT_EQ(info["command"], "info");
     EXPECT_EQ(info["ok"], true);
-    EXPECT_EQ(info["error"], nullptr);
     EXPECT_EQ(info["chip"], "ATSAM4LC2C");
     EXPECT_EQ(info["cidr"], "0xAB0A07E0");
-    EXPECT_EQ(info["flashBytes"], 131072);
     EXPECT_EQ(info["supported"], true);
 
     const Json saved = document(runCli({"--demo", "--json", "backup", "-o", backup.string()}));
     EXPECT_EQ(saved["file"], backup.string());
-    EXPECT_EQ(saved["bytes"], 0x1C000);
     EXPECT_EQ(saved["calculator"]["checksum"], "9090h");
     EXPECT_EQ(saved["calculator"]["known"], true);
 
@@ -112,14 +107,21 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     EXPECT_EQ(sums["files"][0]["checksum"], checksum);
     EXPECT_EQ(sums["files"][0]["verdict"], "unrecognized");
 
-    const Json flashed = document(runCli({"--demo", "--json", "flash", image.string(), "--yes",
-                                          "--backup-dir", folder.path().string()}));
-    EXPECT_EQ(flashed["ok"], true) << flashed;
-    EXPECT_EQ(flashed["result"], "flashed");
-    EXPECT_EQ(flashed["fellBack"], false);
-    EXPECT_EQ(flashed["firmware"]["checksum"], checksum);
-    EXPECT_EQ(flashed["calculator"]["model"], "HP 15c Collector\u2019s Edition");
-    EXPECT_EQ(readWholeFile(flashed["backup"].get<std::string>()), readWholeFile(backup));
+    // Two calculators with the same firmware on the same day: the second backup gets a name of
+    // its own, and the first stays.
+    std::set<std::string> backups;
+    for (int run = 0; run < 2; ++run) {
+        const Json flashed = document(runCli({"--demo", "--json", "flash", image.string(), "--yes",
+                                              "--backup-dir", folder.path().string()}));
+        EXPECT_EQ(flashed["result"], "flashed") << flashed;
+        EXPECT_EQ(flashed["fellBack"], false);
+        EXPECT_EQ(flashed["firmware"]["checksum"], checksum);
+        backups.insert(flashed["backup"].get<std::string>());
+    }
+    ASSERT_EQ(backups.size(), 2u);
+    for (const std::string& file : backups) {
+        EXPECT_EQ(readWholeFile(file), readWholeFile(backup)) << file;
+    }
 
     // Each --demo run has a calculator of its own, which holds what the backup above holds.
     const Json verified = document(runCli({"--demo", "--json", "verify", backup.string()}));
@@ -131,24 +133,10 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     EXPECT_EQ(demo["result"], "flashed");
     EXPECT_EQ(demo["fellBack"], false);
     EXPECT_EQ(readWholeFile(demo["backup"].get<std::string>()), readWholeFile(backup));
-    EXPECT_EQ(readWholeFile(demo["file"].get<std::string>()).size(), 0x1C000u);
 
     const Json notConfirmed =
         document(runCli({"--json", "--demo", "flash", image.string(), "--no-backup"}));
     EXPECT_EQ(notConfirmed["result"], "notWritten");
-
-    // An interrupt that ends a command at once still leaves its document, with what it found.
-    TempDir devices;
-    BatchCalculator slow(devices.path(), "ttyACM0", 23, 0.005);
-    CliProcess reading(
-        {"--json", "--port", slow.link().string(), "backup", "-o", (folder / "b.bin").string()});
-    ASSERT_TRUE(reading.waitForError("Reading firmware"));
-    reading.signal(SIGINT);
-    const CliRun interrupted = reading.wait();
-    EXPECT_EQ(interrupted.status, 130);
-    const Json doc = document(interrupted);
-    EXPECT_EQ(doc["error"]["kind"], "interrupted");
-    EXPECT_EQ(doc["chip"], "ATSAM4LC2C");
 }
 
 TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
@@ -167,22 +155,14 @@ TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
     const CliRun traced = flash("-v");
     EXPECT_EQ(traced.status, 0) << traced.err;
     EXPECT_FALSE(contains(traced.err, marker.substr(0, 8)));
-    std::vector<std::string> events;
-    std::istringstream lines(traced.err);
-    const std::regex stamped(R"(\[ *\d+\.\d{6}\] (.*))");
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch match;
-        if (std::regex_match(line, match, stamped)) {
-            events.push_back(match[1]);
-        }
+    // Each event on a line of its own, after the time stamp.
+    for (const char* event :
+         {"open /dev/cu.usbmodemDEMO\n", "send N#\n", "send V#\n", "send w400E0740,4#\n",
+          "send G20002000#\n", "data 512 bytes\n", "reply 4096 bytes after ", "close\n"}) {
+        EXPECT_TRUE(std::regex_search(
+            traced.err, std::regex(R"((^|\n)\[ *\d+\.\d{6}\] )" + std::string(event))))
+            << event;
     }
-    for (const char* event : {"open /dev/cu.usbmodemDEMO", "send N#", "send V#",
-                              "send w400E0740,4#", "send G20002000#", "data 512 bytes", "close"}) {
-        EXPECT_NE(std::find(events.begin(), events.end(), event), events.end()) << event;
-    }
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
-        return event.starts_with("reply 4096 bytes after ");
-    }));
 
     const CliRun quiet = flash("-q");
     EXPECT_EQ(quiet.status, 0);
@@ -200,13 +180,12 @@ TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
     for (const std::vector<std::string>& locale :
          {std::vector<std::string>{"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"LC_ALL=", "LANG=C"}}) {
         SCOPED_TRACE(locale.back());
-        const CliRun run = runCli(args, CliRunOptions{}.withEnvironment(locale));
+        const CliRun run = runCli(args, {.environment = locale});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_TRUE(contains(run.out, "HP 15c Collector's Edition")) << run.out;
         EXPECT_TRUE(contains(run.err, "Reading firmware... 100%\n")) << run.err;
         const std::string all =
-            run.out + run.err +
-            runCli({"help", "info"}, CliRunOptions{}.withEnvironment(locale)).out;
+            run.out + run.err + runCli({"help", "info"}, {.environment = locale}).out;
         EXPECT_TRUE(std::all_of(all.begin(), all.end(),
                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
     }
