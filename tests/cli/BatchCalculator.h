@@ -49,14 +49,13 @@ public:
 
     const std::filesystem::path& link() const { return link_; }
     const Bytes& originalApplication() const { return originalApplication_; }
-    const ObservedCalculator& chip() const { return *chip_; }
+    const ObservedCalculator& chip() const;
     Contacts contacts() const;
 
 private:
-    class Spy;
+    class Chip;
 
-    std::shared_ptr<ObservedCalculator> chip_;
-    std::shared_ptr<Spy> spy_;
+    std::shared_ptr<Chip> chip_;
     std::unique_ptr<PseudoTerminalServer> server_;
     std::filesystem::path link_;
     Bytes originalApplication_;
