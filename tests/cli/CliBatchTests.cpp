@@ -9,7 +9,9 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
+#include <tuple>
 
 namespace pelwick::testing {
 namespace {
@@ -148,19 +150,12 @@ TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
     const int lastPage = 1 + 14 + 224; // the applet's INIT, unlocks and pages
     const std::string notice = TransferPace::fallbackNotice;
     const auto count = [](const std::string& text, const std::string& part) {
-        std::size_t n = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-            ++n;
-        }
-        return n;
+        const std::regex pattern(part);
+        return std::distance(std::sregex_iterator(text.begin(), text.end(), pattern),
+                             std::sregex_iterator());
     };
-    struct Case {
-        std::string command;
-        std::vector<std::string> options;
-        std::size_t inOut;
-        std::size_t inErr;
-    };
-    const Case cases[] = {
+    // The command, its options, and how often the notice shows on standard output and error.
+    const std::tuple<std::string, std::vector<std::string>, int, int> cases[] = {
         {"flash", {"--yes", "--no-backup"}, 1, 0},
         {"flash", {"--yes", "--no-backup", "-q"}, 0, 0},
         // The notice, and its line in the trace.
@@ -170,17 +165,17 @@ TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
         {"batch", {"--count", "1", "-q", "--json"}, 0, 0},
         {"batch", {"--count", "1", "-v"}, 0, 2},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = bench.run(c.command, c.options);
+    for (const auto& [command, options, inOut, inErr] : cases) {
+        std::vector<std::string> args = bench.run(command, options);
         args.push_back("--fast");
         SCOPED_TRACE(::testing::PrintToString(args));
         bench.calculators[0]->delayAppletRun(lastPage, 1.5);
         const CliRun run = runCli(args);
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(count(run.out, notice), c.inOut) << run.out;
-        EXPECT_EQ(count(run.err, notice), c.inErr) << run.err;
-        if (c.command == "batch" && c.inErr > 0) {
-            EXPECT_EQ(count(run.err, "\n#1  " + notice + "\n"), 1u) << run.err;
+        EXPECT_EQ(count(run.out, notice), inOut) << run.out;
+        EXPECT_EQ(count(run.err, notice), inErr) << run.err;
+        if (command == "batch" && inErr > 0) {
+            EXPECT_EQ(count(run.err, "\n#1  " + notice + "\n"), 1) << run.err;
         }
         if (std::find(args.begin(), args.end(), "--json") != args.end()) {
             EXPECT_EQ(jsonLines(run.out).at(0)["fellBack"], true) << run.out;

@@ -26,22 +26,26 @@ constexpr double guardSeconds = 60;
 // it ends), a UTF-8 locale, and `extra` in place of the entries of the same names.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
     static const TempDir dataHome;
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        entries.emplace_back(*entry);
-    }
-    auto put = [&](const std::string& entry) {
+    std::vector<std::string> entries(environ, environ + std::ranges::distance(environ, nullptr));
+    // The texts are compared as they read under UTF-8, whatever the locale of the test run.
+    std::vector<std::string> ours{"XDG_DATA_HOME=" + dataHome.path().string(), "LC_ALL=C.UTF-8"};
+    ours.insert(ours.end(), extra.begin(), extra.end());
+    for (const std::string& entry : ours) {
         const std::string name = entry.substr(0, entry.find('=') + 1);
         std::erase_if(entries, [&](const std::string& old) { return old.starts_with(name); });
         entries.push_back(entry);
-    };
-    put("XDG_DATA_HOME=" + dataHome.path().string());
-    // The texts are compared as they read under UTF-8, whatever the locale of the test run.
-    put("LC_ALL=C.UTF-8");
-    for (const std::string& entry : extra) {
-        put(entry);
     }
     return entries;
+}
+
+// What execve() takes: the strings' characters, and a null pointer at the end.
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 } // namespace
@@ -62,18 +66,11 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
         closeOutput();
     }
     // Everything the child needs is made before fork(): the test may run threads.
-    std::string program = std::string(PELWICK_BIN_DIR) + "/pelwick-cli";
-    std::vector<char*> argv{program.data()};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<std::string> arguments{std::string(PELWICK_BIN_DIR) + "/pelwick-cli"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    const std::vector<char*> argv = pointersTo(arguments);
     std::vector<std::string> environment = childEnvironment(options.environment);
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = pointersTo(environment);
 
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -90,7 +87,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
             ::dup2(options.output == Output::full ? ::open("/dev/full", O_WRONLY) : outPipe[1],
                    STDOUT_FILENO);
         }
-        ::execve(program.c_str(), argv.data(), envp.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);
