@@ -100,10 +100,14 @@ TEST(CliBatch, NeverTouchesAnAttachedUnitTwiceAndTakesAReplugForANewUnit) {
     EXPECT_EQ(third.contacts().connections, 1);
 }
 
+// A named port is taken whatever its name, and is the only one watched.
 TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
     // 3 ms per 512 bytes: a unit takes over a second, time enough to interrupt it twice.
-    CalculatorBench bench(1, 0.003);
-    CliProcess batch(bench.run("batch", {"--json"}));
+    CalculatorBench bench(2, 0.003);
+    const auto named = bench.folder / "calculator";
+    std::filesystem::create_symlink(bench.calculators[1]->link(), named);
+    CliProcess batch(
+        {"--port", named.string(), "--settle", "0", "--json", "batch", bench.imageFile.string()});
     ASSERT_TRUE(batch.waitForError("#1  "));
     batch.signal(SIGINT);
     ASSERT_TRUE(batch.waitForError("Stopping: "));
@@ -113,9 +117,11 @@ TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
     EXPECT_EQ(run.status, 0) << run.err;
     const auto lines = jsonLines(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[0]["port"], named.string());
     EXPECT_EQ(lines[0]["result"], "flashed");
     EXPECT_EQ(lines[1]["done"], 1);
-    EXPECT_EQ(bench.calculators[0]->chip().application(), bench.image);
+    EXPECT_EQ(bench.calculators[1]->chip().application(), bench.image);
+    EXPECT_EQ(bench.calculators[0]->contacts().connections, 0);
 
     // With nothing in progress, an interrupt ends the batch at once.
     TempDir noDevices;
@@ -123,20 +129,6 @@ TEST(CliBatch, AnInterruptFinishesTheUnitInProgressThenSummarises) {
     ASSERT_TRUE(idle.waitForError("Ctrl-C"));
     idle.signal(SIGTERM);
     EXPECT_EQ(idle.wait().status, 0);
-}
-
-TEST(CliBatch, ANamedPortIsTheOnlyOneWatched) {
-    CalculatorBench bench(2);
-    // A named port is taken whatever its name.
-    const auto namedLink = bench.folder / "calculator";
-    std::filesystem::create_symlink(bench.calculators[1]->link(), namedLink);
-    const CliRun named = runCli({"--port", namedLink.string(), "--settle", "0", "--json", "batch",
-                                 bench.imageFile.string(), "--count", "1"});
-    bench.stopAll();
-    EXPECT_EQ(named.status, 0) << named.err;
-    EXPECT_EQ(jsonLines(named.out).at(0)["port"], namedLink.string());
-    EXPECT_EQ(bench.calculators[0]->contacts().connections, 0);
-    EXPECT_EQ(bench.calculators[1]->chip().application(), bench.image);
 }
 
 // A calculator that answers the poll of its last page late: a fast flash, and a fast batch, go

@@ -77,28 +77,5 @@ TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
         << out.str();
 }
 
-TEST(ProgressDisplay, FitsTheBarAndItsDetailsToTheTerminalsWidth) {
-    // Half the image written in 2 s: 28.0 KiB/s, 2 s left. The least useful details go first.
-    const std::pair<int, std::string> cases[] = {
-        {100, "Writing   [#############-------------]  50%  56.0/112.0 KiB  28.0 KiB/s  0:02 left"
-              "  page 112 of 224"},
-        {60, "Writing   [########-------]  50%  56.0/112.0 KiB  0:02 left"},
-        {20, "Writing 50%"},
-        // A width the terminal does not tell is taken as 80.
-        {0, "Writing   [############-----------]  50%  56.0/112.0 KiB  28.0 KiB/s  0:02 left"},
-    };
-    for (const auto& [columns, expected] : cases) {
-        std::ostringstream out;
-        FakeTerminal terminal{.columns = columns};
-        ProgressDisplay display(out, Style::bar, terminal.clock(), terminal.width());
-        display.update(0.0, FlashProgressPhase::writing);
-        terminal.now += 2s;
-        display.page(pageNumber(111));
-        display.update(0.5, FlashProgressPhase::writing);
-        const std::string text = out.str();
-        EXPECT_EQ(text.substr(text.rfind('\r') + 1), expected + "\x1b[K") << columns;
-    }
-}
-
 } // namespace
 } // namespace pelwick
