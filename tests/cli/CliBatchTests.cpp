@@ -35,10 +35,8 @@ TEST(CliBatch, FlashesEveryUnitAfterItsBackupAndReportsTheOneWhoseCableWasPulled
         // 1 ms per 512 bytes: long enough that units at once clearly overlap.
         CalculatorBench bench(3, 0.001);
         bench.calculators[1]->pullCableAtAppletRun(40);
-        const auto backups = bench.folder / "backups";
-        std::filesystem::create_directory(backups);
         std::vector<std::string> options{"--json", "--count", "3", "--backup-dir",
-                                         backups.string()};
+                                         bench.folder.path().string()};
         if (parallel) {
             options.push_back("--parallel");
         }

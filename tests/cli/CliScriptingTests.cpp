@@ -98,19 +98,14 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
 TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
     TempDir folder;
     // Firmware whose bytes are text that a trace with data in it would show.
-    Bytes imageBytes(0x1C000);
-    const std::string marker = "FIRMWARE-BYTES-";
-    for (std::size_t i = 0; i < imageBytes.size(); ++i) {
-        imageBytes[i] = static_cast<std::uint8_t>(marker[i % marker.size()]);
-    }
-    const auto image = folder.write("image.bin", imageBytes);
+    const auto image = folder.write("image.bin", Bytes(0x1C000, 'Z'));
     const auto flash = [&](const std::string& option) {
         return runCli({option, "--demo", "flash", image.string(), "--yes", "--no-backup"});
     };
 
     const CliRun traced = flash("-v");
     EXPECT_EQ(traced.status, 0) << traced.err;
-    EXPECT_FALSE(contains(traced.err, marker.substr(0, 8)));
+    EXPECT_FALSE(contains(traced.err, "ZZZZZZZZ"));
     // Each event on a line of its own, after the time stamp.
     for (const char* event :
          {"open /dev/cu.usbmodemDEMO\n", "send N#\n", "send V#\n", "send w400E0740,4#\n",
@@ -145,9 +140,6 @@ TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
         EXPECT_TRUE(std::all_of(all.begin(), all.end(),
                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
     }
-    const CliRun utf8 = runCli(args);
-    EXPECT_TRUE(contains(utf8.out, "HP 15c Collector\u2019s Edition"));
-    EXPECT_TRUE(contains(utf8.err, "Reading firmware\u2026 100%\n"));
 }
 
 // The help of every command, the manual page and every completion know each command and option.
