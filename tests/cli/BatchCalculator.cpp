@@ -1,93 +1,60 @@
 #include "BatchCalculator.h"
 
-#include "flash/FlashLayout.h"
-#include "support/TempDir.h"
+#include "samba/SambaFlashApplet.h"
 
 #include <mutex>
+#include <utility>
 
 namespace pelwick::testing {
 
-// Stands between the server and the chip: follows the commands the client sends (skipping the
-// payloads of send commands, which may hold any byte) and notes what it needs to.
-class BatchCalculator::Spy : public ByteTransport {
+// The observed calculator, noting who spoke to it and when, and able to pull its cable.
+class BatchCalculator::Chip : public ObservedCalculator {
 public:
-    explicit Spy(std::shared_ptr<ByteTransport> chip) : chip_(std::move(chip)) {}
+    using ObservedCalculator::ObservedCalculator;
 
     void write(ByteView data) override {
-        {
-            const std::lock_guard lock(mutex_);
-            bool pullCable = false;
-            for (const std::uint8_t byte : data) {
-                if (payloadLeft_ > 0) {
-                    --payloadLeft_;
-                    continue;
-                }
-                command_ += static_cast<char>(byte);
-                if (byte == '#') {
-                    pullCable |= noteCommand();
-                    command_.clear();
-                }
-            }
-            if (pullCable && server) {
-                // The server serves this very call: the command never reaches the chip.
-                server->hangUp();
-                return;
-            }
-        }
-        chip_->write(data);
+        const std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        contacts.first = contacts.first.value_or(now);
+        contacts.last = now;
+        spoken_ = true;
+        ObservedCalculator::write(data);
     }
-    Bytes read(std::size_t max, double timeout) override { return chip_->read(max, timeout); }
-    void close() noexcept override { chip_->close(); }
+    // A client that spoke has left: a connection.
+    void close() noexcept override {
+        const std::lock_guard lock(mutex);
+        contacts.connections += std::exchange(spoken_, false) ? 1 : 0;
+        ObservedCalculator::close();
+    }
 
-    std::mutex mutex_;
+    std::mutex mutex;
     PseudoTerminalServer* server = nullptr;
     int pullCableAt = 0;
-    int connections = 0;
-    std::optional<Clock::time_point> first;
-    std::optional<Clock::time_point> last;
+    Contacts contacts;
 
-private:
-    // True when this command is the one at which the cable is pulled.
-    bool noteCommand() {
-        const auto now = Clock::now();
-        first = first.value_or(now);
-        last = now;
-        switch (command_[0]) {
-        case 'V':
-            ++connections;
-            return false;
-        case 'S':
-            // "Saddress,length#": the length is hexadecimal.
-            payloadLeft_ = std::stoul(command_.substr(command_.find(',') + 1), nullptr, 16);
-            return false;
-        case 'G':
-            return ++appletRuns_ == pullCableAt;
-        default:
-            return false;
+protected:
+    void jump(std::uint32_t address) override {
+        if (address == SambaFlashApplet::goAddress && ++appletRuns_ == pullCableAt && server) {
+            // The server serves this very command: it never reaches the applet.
+            server->hangUp();
+            return;
         }
+        ObservedCalculator::jump(address);
     }
 
-    std::shared_ptr<ByteTransport> chip_;
-    std::string command_;
-    std::size_t payloadLeft_ = 0;
+private:
+    bool spoken_ = false;
     int appletRuns_ = 0;
 };
 
 BatchCalculator::BatchCalculator(const std::filesystem::path& deviceFolder, const std::string& name,
                                  unsigned seed, double operationDelay)
-    : chip_(std::make_shared<SimulatedCalculatorTransport>(operationDelay, false)),
-      spy_(std::make_shared<Spy>(chip_)), link_(deviceFolder / name),
-      originalApplication_(patternImage(seed)), originalBootloader_(patternImage(seed + 1000)) {
-    originalBootloader_.resize(FlashLayout::applicationStart);
-    for (std::uint32_t i = 0; i < originalBootloader_.size(); ++i) {
-        chip_->memory()[i] = originalBootloader_[i];
-    }
-    for (std::uint32_t i = 0; i < originalApplication_.size(); ++i) {
-        chip_->memory()[FlashLayout::applicationStart + i] = originalApplication_[i];
-    }
-    server_ = std::make_unique<PseudoTerminalServer>(spy_);
-    spy_->server = server_.get();
-    std::filesystem::create_symlink(server_->slavePath(), link_);
+    : chip_(std::make_shared<Chip>(patternImage(seed))), link_(deviceFolder / name),
+      originalApplication_(chip_->application()) {
+    chip_->setOperationDelay(operationDelay);
+    server_ = std::make_unique<PseudoTerminalServer>(chip_);
+    chip_->server = server_.get();
+    plugIn();
     server_->start();
 }
 
@@ -96,13 +63,12 @@ BatchCalculator::~BatchCalculator() {
 }
 
 void BatchCalculator::pullCableAtAppletRun(int appletRun) {
-    const std::lock_guard lock(spy_->mutex_);
-    spy_->pullCableAt = appletRun;
+    const std::lock_guard lock(chip_->mutex);
+    chip_->pullCableAt = appletRun;
 }
 
 void BatchCalculator::delayAppletRun(int appletRun, double seconds) {
-    // The server's next write takes the lock first, so the chip is set before it is served.
-    const std::lock_guard lock(spy_->mutex_);
+    const std::lock_guard lock(chip_->mutex);
     chip_->delayAppletRun(appletRun, seconds);
 }
 
@@ -117,43 +83,42 @@ void BatchCalculator::plugIn() {
 void BatchCalculator::stop() {
     if (server_) {
         {
-            const std::lock_guard lock(spy_->mutex_);
-            spy_->server = nullptr;
+            const std::lock_guard lock(chip_->mutex);
+            chip_->server = nullptr;
         }
         server_.reset();
     }
 }
 
-Bytes BatchCalculator::range(std::uint32_t start, std::uint32_t end) const {
-    Bytes bytes;
-    for (std::uint32_t address = start; address < end; ++address) {
-        const auto entry = chip_->memory().find(address);
-        bytes.push_back(entry == chip_->memory().end() ? 0xFF : entry->second);
+const ObservedCalculator& BatchCalculator::chip() const {
+    return *chip_;
+}
+
+BatchCalculator::Contacts BatchCalculator::contacts() const {
+    const std::lock_guard lock(chip_->mutex);
+    return chip_->contacts;
+}
+
+CalculatorBench::CalculatorBench(int count, double operationDelay) {
+    std::filesystem::create_directory(devices);
+    for (int i = 0; i < count; ++i) {
+        calculators.push_back(std::make_unique<BatchCalculator>(
+            devices, "ttyACM" + std::to_string(i), 10 + i, operationDelay));
     }
-    return bytes;
 }
 
-Bytes BatchCalculator::application() const {
-    return range(FlashLayout::applicationStart, FlashLayout::applicationEnd);
+std::vector<std::string> CalculatorBench::run(const std::string& command,
+                                              const std::vector<std::string>& options) const {
+    std::vector<std::string> args{"--device-dir", devices.string(), "--settle",
+                                  settle,         command,          imageFile.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
 }
 
-Bytes BatchCalculator::bootloader() const {
-    return range(0, FlashLayout::applicationStart);
-}
-
-int BatchCalculator::connections() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->connections;
-}
-
-std::optional<BatchCalculator::Clock::time_point> BatchCalculator::firstContact() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->first;
-}
-
-std::optional<BatchCalculator::Clock::time_point> BatchCalculator::lastContact() const {
-    const std::lock_guard lock(spy_->mutex_);
-    return spy_->last;
+void CalculatorBench::stopAll() {
+    for (auto& calculator : calculators) {
+        calculator->stop();
+    }
 }
 
 } // namespace pelwick::testing

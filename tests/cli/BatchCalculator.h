@@ -1,23 +1,32 @@
 #pragma once
 
 #include "sim/PseudoTerminalServer.h"
-#include "sim/SimulatedCalculatorTransport.h"
+#include "support/ObservedCalculator.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace pelwick::testing {
 
-/// A simulated calculator for batch runs: its own bootloader and firmware images, served on a
-/// pseudo-terminal that is linked into a device folder (as ttyACM0, ttyACM1, …). It counts the
-/// clients that connected, notes when it was first and last spoken to, and can pull its cable in
-/// the middle of a flash.
+/// An observed calculator holding firmware of its own, served on a pseudo-terminal that is linked
+/// into a device folder (as ttyACM0, ttyACM1, …). It counts the clients that connected, notes when
+/// it was first and last spoken to, and can pull its cable in the middle of a flash.
 class BatchCalculator {
 public:
     using Clock = std::chrono::steady_clock;
+    /// What the calculator saw of its clients.
+    struct Contacts {
+        int connections = 0;
+        std::optional<Clock::time_point> first;
+        std::optional<Clock::time_point> last;
+    };
 
+    /// Takes `operationDelay` seconds per 512 bytes a command moves.
     BatchCalculator(const std::filesystem::path& deviceFolder, const std::string& name,
                     unsigned seed, double operationDelay = 0);
     ~BatchCalculator();
@@ -35,29 +44,38 @@ public:
     void unplug();
     void plugIn();
 
-    /// Ends the service; the readings below are only taken after this.
+    /// Ends the service; the chip and the contacts are only looked at after this.
     void stop();
 
     const std::filesystem::path& link() const { return link_; }
     const Bytes& originalApplication() const { return originalApplication_; }
-    const Bytes& originalBootloader() const { return originalBootloader_; }
-    Bytes application() const;
-    Bytes bootloader() const;
-    int connections() const;
-    std::optional<Clock::time_point> firstContact() const;
-    std::optional<Clock::time_point> lastContact() const;
+    const ObservedCalculator& chip() const;
+    Contacts contacts() const;
 
 private:
-    class Spy;
+    class Chip;
 
-    Bytes range(std::uint32_t start, std::uint32_t end) const;
-
-    std::shared_ptr<SimulatedCalculatorTransport> chip_;
-    std::shared_ptr<Spy> spy_;
+    std::shared_ptr<Chip> chip_;
     std::unique_ptr<PseudoTerminalServer> server_;
     std::filesystem::path link_;
     Bytes originalApplication_;
-    Bytes originalBootloader_;
+};
+
+/// A firmware image in a folder, and `count` calculators in a device folder beside it.
+struct CalculatorBench {
+    TempDir folder;
+    Bytes image = patternImage(99);
+    std::filesystem::path imageFile = folder.write("image.bin", image);
+    std::filesystem::path devices = folder / "dev";
+    std::vector<std::unique_ptr<BatchCalculator>> calculators;
+    /// The pause after each applet command; none speeds the tests up.
+    std::string settle = "0";
+
+    explicit CalculatorBench(int count = 1, double operationDelay = 0);
+    /// pelwick-cli arguments for `command` with the image on the calculators of the device folder.
+    std::vector<std::string> run(const std::string& command,
+                                 const std::vector<std::string>& options) const;
+    void stopAll();
 };
 
 } // namespace pelwick::testing

@@ -10,18 +10,12 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace pelwick::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// What the demo calculator holds before anything is flashed.
-Bytes preloadedImage() {
-    Bytes image(0x1C000, 0);
-    image[0] = image[1] = 0x90;
-    return image;
-}
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
     if (!fs::exists(folder)) {
@@ -30,74 +24,39 @@ std::vector<fs::path> filesIn(const fs::path& folder) {
     return {fs::directory_iterator(folder), fs::directory_iterator()};
 }
 
-// A calculator on a pseudo-terminal that takes `delay` seconds per 512 bytes, and an image.
-struct Bench {
-    TempDir folder;
-    std::unique_ptr<BatchCalculator> calculator;
-    Bytes image = patternImage(40);
-    fs::path imageFile = folder.write("image.bin", image);
-
-    explicit Bench(double delay = 0) {
-        fs::create_directory(folder / "dev");
-        calculator = std::make_unique<BatchCalculator>(folder / "dev", "ttyACM0", 41, delay);
-    }
-    std::vector<std::string> flash(std::vector<std::string> options) const {
-        std::vector<std::string> args{"--port", calculator->link().string(), "--settle", "0",
-                                      "flash",  imageFile.string()};
-        args.insert(args.end(), options.begin(), options.end());
-        return args;
-    }
-    bool untouched() {
-        calculator->stop();
-        return calculator->application() == calculator->originalApplication() &&
-               calculator->bootloader() == calculator->originalBootloader();
-    }
-};
-
-TEST(CliFlash, KeepsEveryBackupItSavesInTheFolderGiven) {
-    TempDir folder;
-    const auto image = folder.write("image.bin", patternImage(2));
-    // Two calculators with the same firmware on the same day: the second backup gets a name of
-    // its own and the first stays.
-    for (int run = 0; run < 2; ++run) {
-        EXPECT_EQ(runCli({"--demo", "flash", image.string(), "--yes", "--backup-dir",
-                          folder.path().string()})
-                      .status,
-                  0);
-    }
-    const auto saved = filesIn(folder.path());
-    ASSERT_EQ(saved.size(), 3u);
-    for (const auto& file : saved) {
-        EXPECT_EQ(readWholeFile(file), file == image ? patternImage(2) : preloadedImage()) << file;
-    }
+void expectUntouched(CalculatorBench& bench) {
+    bench.stopAll();
+    const BatchCalculator& calculator = *bench.calculators[0];
+    EXPECT_EQ(calculator.chip().application(), calculator.originalApplication());
+    calculator.chip().expectBootloaderUntouched();
 }
 
 TEST(CliFlash, ABackupThatCannotBeSavedStopsTheFlash) {
+    CalculatorBench bench;
+    const std::string folder = bench.folder.path().string();
     // Files above 64 KiB cannot be written: the backup fails half-way, in the folder given, in the
     // default one, and in a batch.
     const std::vector<std::string> cases[] = {
-        {"--yes", "--backup-dir", "."}, {"--yes"}, {"--count", "1", "--backup-dir", "."}};
-    for (const auto& options : cases) {
-        SCOPED_TRACE(options.back());
-        Bench bench;
-        std::vector<std::string> args = bench.flash(options);
-        if (options[0] == "--count") {
-            args[4] = "batch";
-        }
-        CliRunOptions limited;
-        limited.fileSizeLimit = 64 * 1024;
-        limited.workingDirectory = bench.folder.path();
-        const CliRun run = runCli(args, limited);
+        bench.run("flash", {"--yes", "--backup-dir", folder}),
+        bench.run("flash", {"--yes"}),
+        bench.run("batch", {"--count", "1", "--backup-dir", folder}),
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[4] + ' ' + args.back());
+        const CliRun run = runCli(args, {.fileSizeLimit = 64 * 1024});
         EXPECT_EQ(run.status, 1);
         // A batch tells it in the unit's line.
         EXPECT_NE((run.err + run.out).find(": File too large."), std::string::npos) << run.err;
-        EXPECT_TRUE(bench.untouched());
     }
+    expectUntouched(bench);
 }
 
 TEST(CliFlash, AsksOnATerminalOnceTheBackupIsSavedWhereTheUserKeepsData) {
     TempDir folder;
     const auto image = folder.write("image.bin", patternImage(3));
+    // What the demo calculator holds.
+    Bytes preloaded(0x1C000, 0);
+    preloaded[0] = preloaded[1] = 0x90;
     // $XDG_DATA_HOME/pelwick/backups, or ~/.local/share/pelwick/backups without it.
     const std::pair<std::vector<std::string>, fs::path> homes[] = {
         {{"XDG_DATA_HOME=" + (folder / "data").string()}, folder / "data/pelwick/backups"},
@@ -105,38 +64,39 @@ TEST(CliFlash, AsksOnATerminalOnceTheBackupIsSavedWhereTheUserKeepsData) {
          folder / "home/.local/share/pelwick/backups"},
     };
     for (const auto& [environment, backups] : homes) {
-        const CliRun declined = runCli({"--demo", "flash", image.string()},
-                                       CliRunOptions::typing("n\n").withEnvironment(environment));
+        const CliRun declined =
+            runCli({"--demo", "flash", image.string()},
+                   {.terminal = true, .input = "n\n", .environment = environment});
         EXPECT_EQ(declined.status, 1);
         EXPECT_TRUE(declined.err.find("[y/N] ") != std::string::npos) << declined.err;
         const auto saved = filesIn(backups);
         ASSERT_EQ(saved.size(), 1u) << backups;
-        EXPECT_EQ(readWholeFile(saved[0]), preloadedImage());
+        EXPECT_EQ(readWholeFile(saved[0]), preloaded);
     }
     // Confirmed, the progress is a bar redrawn in place.
-    const CliRun accepted =
-        runCli({"--demo", "flash", image.string(), "--no-backup"}, CliRunOptions::typing("y\n"));
+    const CliRun accepted = runCli({"--demo", "flash", image.string(), "--no-backup"},
+                                   {.terminal = true, .input = "y\n"});
     EXPECT_EQ(accepted.status, 0) << accepted.err;
     EXPECT_NE(accepted.err.find("\rWriting   ["), std::string::npos) << accepted.err;
     EXPECT_EQ(accepted.err.find("Writing firmware"), std::string::npos);
 }
 
 TEST(CliFlash, AFileReplacedWhileThePromptWaitsIsNotWhatIsWritten) {
-    Bench bench;
-    CliProcess flash(bench.flash({"--no-backup"}), CliRunOptions::typing(""));
+    CalculatorBench bench;
+    CliProcess flash(bench.run("flash", {"--no-backup"}), {.terminal = true});
     ASSERT_TRUE(flash.waitForError("[y/N] "));
     bench.folder.write("image.bin", patternImage(42));
     flash.type("y\n");
     EXPECT_EQ(flash.wait().status, 0);
-    bench.calculator->stop();
-    EXPECT_EQ(bench.calculator->application(), bench.image);
+    bench.stopAll();
+    EXPECT_EQ(bench.calculators[0]->chip().application(), bench.image);
 }
 
 TEST(CliFlash, AnInterruptFinishesTheWriteAndASecondEndsItAtOnce) {
-    // 5 ms per 512 bytes: the write alone takes over a second.
     for (const bool twice : {false, true}) {
-        Bench bench(0.005);
-        CliProcess flash(bench.flash({"--yes", "--no-backup"}));
+        // 5 ms per 512 bytes: the write alone takes over a second.
+        CalculatorBench bench(1, 0.005);
+        CliProcess flash(bench.run("flash", {"--yes", "--no-backup"}));
         ASSERT_TRUE(flash.waitForError("Writing firmware… 0%"));
         flash.signal(SIGTERM);
         ASSERT_TRUE(flash.waitForError("Finishing the write and verify first"));
@@ -144,20 +104,26 @@ TEST(CliFlash, AnInterruptFinishesTheWriteAndASecondEndsItAtOnce) {
             flash.signal(SIGHUP);
         }
         const CliRun run = flash.wait();
-        bench.calculator->stop();
+        bench.stopAll();
+        const ObservedCalculator& chip = bench.calculators[0]->chip();
         EXPECT_EQ(run.status, twice ? 130 : 0) << run.err;
-        EXPECT_EQ(bench.calculator->application() == bench.image, !twice);
-        EXPECT_EQ(bench.calculator->bootloader(), bench.calculator->originalBootloader());
+        EXPECT_EQ(chip.application() == bench.image, !twice);
+        chip.expectBootloaderUntouched();
     }
 }
 
-TEST(CliBackup, AnInterruptWhileReadingEndsAtOnceWithNothingSaved) {
-    Bench bench(0.005);
+TEST(CliBackup, AnInterruptWhileReadingEndsAtOnceWithNothingSavedButWhatWasFound) {
+    CalculatorBench bench(1, 0.005);
     const fs::path out = bench.folder / "backup.bin";
-    CliProcess backup({"--port", bench.calculator->link().string(), "backup", "-o", out.string()});
+    CliProcess backup(
+        {"--json", "--device-dir", bench.devices.string(), "backup", "-o", out.string()});
     ASSERT_TRUE(backup.waitForError("Reading firmware… 0%"));
     backup.signal(SIGINT);
-    EXPECT_EQ(backup.wait().status, 130);
+    const CliRun run = backup.wait();
+    EXPECT_EQ(run.status, 130);
+    const auto document = nlohmann::json::parse(run.out);
+    EXPECT_EQ(document["error"]["kind"], "interrupted");
+    EXPECT_EQ(document["chip"], "ATSAM4LC2C");
     // Neither the backup nor a temporary file.
     EXPECT_EQ(filesIn(bench.folder.path()).size(), 2u);
 }
@@ -165,20 +131,17 @@ TEST(CliBackup, AnInterruptWhileReadingEndsAtOnceWithNothingSaved) {
 TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
     TempDir folder;
     const auto image = folder.write("image.bin", patternImage(6));
-    using Output = CliRunOptions::Output;
-    const std::pair<std::vector<std::string>, Output> cases[] = {
-        {{"checksum", image.string()}, Output::full},
-        {{"--demo", "info"}, Output::closed},
+    const std::vector<std::string> cases[] = {
+        {"checksum", image.string()},
+        {"--demo", "info"},
         // The backup is saved; only its report is missing.
-        {{"--demo", "backup", "-o", (folder / "backup.bin").string()}, Output::readerGone},
+        {"--demo", "backup", "-o", (folder / "backup.bin").string()},
         // A verdict that could not be shown is no verdict: the flash does not start.
-        {{"--demo", "flash", image.string(), "--yes", "--no-backup"}, Output::readerGone},
+        {"--demo", "flash", image.string(), "--yes", "--no-backup"},
     };
-    for (const auto& [args, output] : cases) {
+    for (const auto& args : cases) {
         SCOPED_TRACE(args[1]);
-        CliRunOptions options;
-        options.output = output;
-        const CliRun run = runCli(args, options);
+        const CliRun run = runCli(args, {.outputReaderGone = true});
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find("Could not write to standard output: "), std::string::npos);
         EXPECT_EQ(run.err.find("Flashed"), std::string::npos);
@@ -192,7 +155,7 @@ TEST(CliSimulate, ServesACalculatorOnATerminalUntilInterrupted) {
     CliProcess served({"simulate", "--link", link.string(), "--delay", "0"});
     const std::string terminal = served.readOutputLine();
     ASSERT_TRUE(terminal.starts_with("/dev/pts/")) << terminal;
-    EXPECT_EQ(fs::read_symlink(link), terminal);
+    EXPECT_EQ(fs::read_symlink(link).string() + '\n', terminal);
     EXPECT_EQ(runCli({"--device-dir", folder.path().string(), "info"}).status, 0);
     served.signal(SIGTERM);
     EXPECT_EQ(served.wait().status, 0);

@@ -1,9 +1,9 @@
 #include "CliProcess.h"
 
 #include "support/TempDir.h"
+#include "util/Clock.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,46 +20,35 @@ namespace pelwick::testing {
 
 namespace {
 
-constexpr double guardSeconds = 60;
-
 // The child's environment: ours, with XDG_DATA_HOME set to a folder of the test run (removed when
 // it ends), a UTF-8 locale, and `extra` in place of the entries of the same names.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
     static const TempDir dataHome;
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        entries.emplace_back(*entry);
-    }
-    auto put = [&](const std::string& entry) {
+    std::vector<std::string> entries(environ, environ + std::ranges::distance(environ, nullptr));
+    // The texts are compared as they read under UTF-8, whatever the locale of the test run.
+    std::vector<std::string> ours{"XDG_DATA_HOME=" + dataHome.path().string(), "LC_ALL=C.UTF-8"};
+    ours.insert(ours.end(), extra.begin(), extra.end());
+    for (const std::string& entry : ours) {
         const std::string name = entry.substr(0, entry.find('=') + 1);
         std::erase_if(entries, [&](const std::string& old) { return old.starts_with(name); });
         entries.push_back(entry);
-    };
-    put("XDG_DATA_HOME=" + dataHome.path().string());
-    // The texts are compared as they read under UTF-8, whatever the locale of the test run.
-    put("LC_ALL=C.UTF-8");
-    for (const std::string& entry : extra) {
-        put(entry);
     }
     return entries;
 }
 
+// What execve() takes: the strings' characters, and a null pointer at the end.
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
-CliRunOptions CliRunOptions::typing(std::string text) {
-    CliRunOptions options;
-    options.terminal = true;
-    options.input = std::move(text);
-    return options;
-}
-
-CliRunOptions& CliRunOptions::withEnvironment(std::vector<std::string> entries) {
-    environment = std::move(entries);
-    return *this;
-}
-
 CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions& options) {
-    using Output = CliRunOptions::Output;
     int outPipe[2];
     int errPipe[2];
     int master = -1;
@@ -68,30 +57,19 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
         (options.terminal && ::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)) {
         throw std::runtime_error("pipe or openpty failed");
     }
-    out_ = outPipe[0];
-    if (options.output != Output::pipe) {
-        // Before the child starts: it never has a reader.
-        closeOutput();
+    fds_[out] = outPipe[0];
+    if (options.outputReaderGone) {
+        ::close(std::exchange(fds_[out], -1));
     }
     // Everything the child needs is made before fork(): the test may run threads.
-    std::string program = std::string(PELWICK_BIN_DIR) + "/pelwick-cli";
-    std::vector<char*> argv{program.data()};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<std::string> arguments{std::string(PELWICK_BIN_DIR) + "/pelwick-cli"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    const std::vector<char*> argv = pointersTo(arguments);
     std::vector<std::string> environment = childEnvironment(options.environment);
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = pointersTo(environment);
 
     pid_ = ::fork();
     if (pid_ == 0) {
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
         if (options.fileSizeLimit > 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
@@ -99,22 +77,16 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
         }
         ::dup2(options.terminal ? slave : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
         ::dup2(options.terminal ? slave : errPipe[1], STDERR_FILENO);
-        if (options.output == Output::closed) {
-            ::close(STDOUT_FILENO);
-        } else {
-            ::dup2(options.output == Output::full ? ::open("/dev/full", O_WRONLY) : outPipe[1],
-                   STDOUT_FILENO);
-        }
-        ::execve(program.c_str(), argv.data(), envp.data());
+        ::dup2(outPipe[1], STDOUT_FILENO);
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
-    err_ = errPipe[0];
+    fds_[err] = errPipe[0];
     if (options.terminal) {
         ::close(slave);
-        ::close(err_);
-        err_ = master;
+        ::close(std::exchange(fds_[err], master));
         type(options.input);
     }
 }
@@ -124,70 +96,52 @@ CliProcess::~CliProcess() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    closeOutput();
-    ::close(err_);
+    for (const int fd : fds_) {
+        ::close(fd);
+    }
 }
 
-bool CliProcess::pump(double timeout, const std::function<bool()>& enough) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+bool CliProcess::pump(double seconds, const auto& enough) {
+    const auto deadline = deadlineAfter(seconds);
     while (!enough()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              giveUp - std::chrono::steady_clock::now())
-                              .count();
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if ((out_ < 0 && err_ < 0) || left <= 0) {
+        const double left = secondsUntil(deadline);
+        pollfd polls[2] = {{fds_[out], POLLIN, 0}, {fds_[err], POLLIN, 0}};
+        if ((fds_[out] < 0 && fds_[err] < 0) || left <= 0) {
             return false;
         }
-        if (::poll(fds, 2, static_cast<int>(left)) <= 0) {
+        if (::poll(polls, 2, static_cast<int>(left * 1000) + 1) <= 0) {
             continue;
         }
-        int* fd[2] = {&out_, &err_};
-        std::string* into[2] = {&outBuffer_, &errBuffer_};
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents == 0) {
+        for (const Stream stream : {out, err}) {
+            if (polls[stream].revents == 0) {
                 continue;
             }
             char chunk[4096];
-            const ssize_t n = ::read(*fd[i], chunk, sizeof chunk);
+            const ssize_t n = ::read(fds_[stream], chunk, sizeof chunk);
             if (n > 0) {
-                into[i]->append(chunk, static_cast<std::size_t>(n));
+                buffers_[stream].append(chunk, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 // The end (EOF, or EIO once a terminal's last user left).
-                ::close(*fd[i]);
-                *fd[i] = -1;
+                ::close(std::exchange(fds_[stream], -1));
             }
         }
     }
     return true;
 }
 
-bool CliProcess::waitForError(const std::string& text, double timeout) {
-    if (!pump(timeout, [&] { return errBuffer_.find(text) != std::string::npos; })) {
-        return false;
-    }
-    errBuffer_.erase(0, errBuffer_.find(text) + text.size());
-    return true;
-}
-
-std::string CliProcess::readOutputLine(double timeout) {
-    if (!pump(timeout, [&] { return outBuffer_.find('\n') != std::string::npos; })) {
+std::string CliProcess::take(Stream stream, const std::string& text) {
+    std::string& buffer = buffers_[stream];
+    if (!pump(20, [&] { return buffer.find(text) != std::string::npos; })) {
         return {};
     }
-    const auto newline = outBuffer_.find('\n');
-    std::string line = outBuffer_.substr(0, newline);
-    outBuffer_.erase(0, newline + 1);
-    return line;
+    const std::size_t end = buffer.find(text) + text.size();
+    std::string taken = buffer.substr(0, end);
+    buffer.erase(0, end);
+    return taken;
 }
 
 void CliProcess::type(const std::string& text) {
-    (void)!::write(err_, text.data(), text.size());
-}
-
-void CliProcess::closeOutput() {
-    if (out_ >= 0) {
-        ::close(out_);
-        out_ = -1;
-    }
+    (void)!::write(fds_[err], text.data(), text.size());
 }
 
 void CliProcess::signal(int number) {
@@ -195,8 +149,8 @@ void CliProcess::signal(int number) {
 }
 
 CliRun CliProcess::wait() {
-    pump(guardSeconds, [] { return false; });
-    if (out_ >= 0 || err_ >= 0) {
+    pump(60, [] { return false; });
+    if (fds_[out] >= 0 || fds_[err] >= 0) {
         ::kill(pid_, SIGKILL);
     }
     int raw = 0;
@@ -205,8 +159,8 @@ CliRun CliProcess::wait() {
     pid_ = -1;
     CliRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
-    run.out = std::exchange(outBuffer_, {});
-    run.err = std::exchange(errBuffer_, {});
+    run.out = std::exchange(buffers_[out], {});
+    run.err = std::exchange(buffers_[err], {});
     return run;
 }
 

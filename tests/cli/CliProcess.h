@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -11,24 +9,18 @@ namespace pelwick::testing {
 
 /// How a pelwick-cli child is started.
 struct CliRunOptions {
-    /// The child's working folder (empty: the test's own).
-    std::filesystem::path workingDirectory;
     /// Standard input and standard error on a pseudo-terminal instead of /dev/null and a pipe;
     /// `input` is typed into it. `err` then holds everything the terminal showed.
     bool terminal = false;
-    std::string input;
+    std::string input{};
     /// "NAME=value" entries for the child's environment. XDG_DATA_HOME is a folder of the test run
     /// unless given here, so that no default backup lands in a real home folder, and LC_ALL is
     /// C.UTF-8.
-    std::vector<std::string> environment;
-    /// Standard output: a pipe the test reads, a pipe whose reader has gone, closed, or /dev/full.
-    enum class Output { pipe, readerGone, closed, full } output = Output::pipe;
+    std::vector<std::string> environment{};
+    /// Standard output is a pipe whose reader has gone before the child starts.
+    bool outputReaderGone = false;
     /// The largest file the child may write (0: no limit); a longer write fails with EFBIG.
     std::size_t fileSizeLimit = 0;
-
-    /// Standard input and error on a terminal, into which `text` is typed.
-    static CliRunOptions typing(std::string text);
-    CliRunOptions& withEnvironment(std::vector<std::string> entries);
 };
 
 struct CliRun {
@@ -47,28 +39,27 @@ public:
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    /// Whether standard error shows `text` within `timeout` seconds; what came up to its end is
-    /// taken.
-    bool waitForError(const std::string& text, double timeout = 20);
-    /// The next line of standard output (without the newline); empty after `timeout` seconds.
-    std::string readOutputLine(double timeout = 20);
+    /// Whether standard error shows `text` within 20 seconds; what came up to its end is taken.
+    bool waitForError(const std::string& text) { return !take(err, text).empty(); }
+    /// The next line of standard output (with its newline); empty after 20 seconds.
+    std::string readOutputLine() { return take(out, "\n"); }
     /// Types `text` into the terminal.
     void type(const std::string& text);
-    /// The reader of standard output goes away.
-    void closeOutput();
     void signal(int number);
     /// Waits for the child (killed after 60 s) and returns its status and the output not taken.
     CliRun wait();
 
 private:
-    // Reads both streams until `enough` holds, both end or `timeout` seconds pass.
-    bool pump(double timeout, const std::function<bool()>& enough);
+    enum Stream { out, err };
+
+    // What came on `stream` up to the end of `text`, once it came within 20 seconds; else empty.
+    std::string take(Stream stream, const std::string& text);
+    // Reads both streams until `enough` holds, both end or `seconds` pass.
+    bool pump(double seconds, const auto& enough);
 
     pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string outBuffer_;
-    std::string errBuffer_;
+    int fds_[2] = {-1, -1};
+    std::string buffers_[2];
 };
 
 /// Runs the built pelwick-cli with `args` and waits for it (killed after 60 s).

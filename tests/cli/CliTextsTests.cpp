@@ -55,7 +55,7 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
         std::vector<std::string> args;
         int status;
         std::string kind; ///< empty: the command writes no JSON
-        std::string err;
+        std::string err;  ///< empty: the message of the JSON document, a text of the core's
     };
     const Case cases[] = {
         {{"frobnicate"},
@@ -73,39 +73,29 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          "usage",
          "--count: Give the number of units as a whole number from 1 to 1000000 (not \"0\").\nRun "
          "with --help for more information.\n"},
-        {on({"flash", dir + "small.bin", "--yes"}), 1, "firmwareWrongSize",
-         "Firmware is 100 bytes; expected 114688 bytes (0x1c000).\n"},
-        {on({"batch", dir + "empty.bin", "--count", "1"}), 1, "firmwareEmpty",
-         "Firmware file is empty.\n"},
-        {on({"flash", dir + "none.bin", "--yes"}), 1, "firmwareNotFound",
-         "Firmware file not found: " + dir + "none.bin\n"},
+        {on({"flash", dir + "small.bin", "--yes"}), 1, "firmwareWrongSize", ""},
+        {on({"batch", dir + "empty.bin", "--count", "1"}), 1, "firmwareEmpty", ""},
+        {on({"flash", dir + "none.bin", "--yes"}), 1, "firmwareNotFound", ""},
         {on({"flash", image.string()}), 1, "notConfirmed",
          "Refusing to flash without confirmation: standard input is not a terminal. Pass --yes "
          "to confirm.\n"},
-        {on({"flash", image.string(), "--yes", "--backup-dir", dir + "none"}), 1, "file",
-         "Could not write to " + dir + "none: No such file or directory.\n"},
-        {on({"info"}), 1, "file", "Could not list " + dir + "absent: No such file or directory.\n"},
+        {on({"flash", image.string(), "--yes", "--backup-dir", dir + "none"}), 1, "file", ""},
+        {on({"info"}), 1, "file", ""},
         // A serial adapter is listed but never tried.
-        {{"--device-dir", dir + "dev", "info"},
-         1,
-         "noProgrammingCable",
-         "No HP programming cable detected. Put the calculator in programming mode and "
-         "reconnect.\n"},
+        {{"--device-dir", dir + "dev", "info"}, 1, "noProgrammingCable", ""},
         {{"--port", dir + "dev/ttyUSB0", "info"},
          1,
          "notASerialPort",
          dir + "dev/ttyUSB0 is not a serial port. The calculator's monitor appears as a ttyACM… "
                "(or cu.usbmodem…) device; pass that device with --port.\n"},
-        {{"--port", dir + "ttyACM9", "info"},
-         1,
-         "serialOpenFailed",
-         "Could not open serial port " + dir + "ttyACM9.\n"},
+        {{"--port", dir + "ttyACM9", "info"}, 1, "serialOpenFailed", ""},
         // The help for a port that cannot be opened comes once, under the error.
         {{"--port", dir + "ttyACM1", "--timeout", "0.5", "info"},
          1,
          "serialOpenFailed",
          "Could not open serial port " + pty.slavePath() + ".\nThe port " + pty.slavePath() +
              " is in use by another program (perhaps another Pelwick); close it and try again.\n"},
+        // Every file's failure.
         {{"checksum", dir + "none.bin", dir + "pipe"},
          1,
          "firmwareNotFound",
@@ -115,15 +105,8 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          1,
          "fileExists",
          "Could not write " + dir + "existing.bin: File exists. Pass --force to replace it.\n"},
-        {{"--demo", "backup", "-o", dir + "pipe", "--force"},
-         1,
-         "file",
-         "Could not write " + dir + "pipe: it is a named pipe, not a regular file.\n"},
-        {{"--demo", "verify", image.string()},
-         1,
-         "verifyMismatch",
-         "Verify failed: flash contents do not match the firmware file. Leave the cable in "
-         "programming mode and try again.\n"},
+        {{"--demo", "backup", "-o", dir + "pipe", "--force"}, 1, "file", ""},
+        {{"--demo", "verify", image.string()}, 1, "verifyMismatch", ""},
         {{"simulate", "--link", dir + "existing.bin"},
          1,
          "",
@@ -133,19 +116,22 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         const CliRun run = runCli(c.args);
         EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(withoutProgress(run.err), c.err);
         EXPECT_EQ(run.out, "");
-        if (c.kind.empty()) {
-            continue;
+        std::string err = c.err;
+        if (!c.kind.empty()) {
+            std::vector<std::string> json = c.args;
+            json.insert(json.begin(), "--json");
+            const CliRun scripted = runCli(json);
+            EXPECT_EQ(scripted.status, c.status);
+            const auto doc = nlohmann::json::parse(scripted.out);
+            EXPECT_EQ(doc["ok"], false);
+            EXPECT_EQ(doc["error"]["kind"], c.kind);
+            const std::string message = doc["error"]["message"];
+            ASSERT_FALSE(message.empty());
+            err = err.empty() ? message + '\n' : err;
+            EXPECT_TRUE(err.starts_with(message)) << doc;
         }
-        std::vector<std::string> json = c.args;
-        json.insert(json.begin(), "--json");
-        const CliRun scripted = runCli(json);
-        EXPECT_EQ(scripted.status, c.status);
-        const auto doc = nlohmann::json::parse(scripted.out);
-        EXPECT_EQ(doc["ok"], false);
-        EXPECT_EQ(doc["error"]["kind"], c.kind);
-        EXPECT_TRUE(c.err.starts_with(doc["error"]["message"].get<std::string>())) << doc;
+        EXPECT_EQ(withoutProgress(run.err), err);
     }
     // Refused files stay as they were.
     EXPECT_EQ(readWholeFile(folder / "existing.bin"), earlier);
