@@ -125,6 +125,7 @@ struct World {
     std::filesystem::path backups = h.folder / "backups";
     std::vector<std::filesystem::path> files;
     std::optional<Bytes> chosen;
+    std::map<std::filesystem::path, Bytes> backupFiles; // as first seen
     std::map<std::shared_ptr<SimulatedCalculatorTransport>, std::vector<std::set<std::size_t>>>
         allowed;
     bool stopped = false;
@@ -208,6 +209,14 @@ const std::vector<Action> actions{
     {"skip backup", true, 1,
      [](World& w) { return w.atStep(WizardStep::backup) && !w.store().wizard().isBusy ? 12 : 0; },
      [](World& w, int) { w.store().skipBackup(); }},
+    {"save backup", true, 1,
+     [](World& w) { return w.atStep(WizardStep::backup) && w.store().canSaveBackup() ? 6 : 0; },
+     [](World& w, int) {
+         w.h.platform.dialogs->saveAnswers.push_back(
+             w.backups / ("saved-" + std::to_string(w.backupFiles.size()) + ".bin"));
+         w.quiet.reset();
+         w.store().backup();
+     }},
     {"flash", true, 1,
      [](World& w) { return w.atStep(WizardStep::flash) && w.store().canFlash() ? 40 : 0; },
      [](World& w, int) {
@@ -305,8 +314,21 @@ std::optional<std::string> brokenPromise(World& w, bool byUser,
             }
         }
     }
+    for (const auto& entry : std::filesystem::directory_iterator(w.backups)) {
+        if (entry.path().extension() == ".bin") { // not a temporary file being written
+            w.backupFiles.try_emplace(entry.path(), readWholeFile(entry.path()));
+        }
+    }
+    for (const auto& [path, bytes] : w.backupFiles) {
+        if (!std::filesystem::exists(path) || readWholeFile(path) != bytes) {
+            return "the backup " + path.filename().string() + " was replaced or removed";
+        }
+    }
     if (!byUser && errorBefore && !store.lastError()) {
         return "the failure \"" + *errorBefore + "\" vanished without a user action";
+    }
+    if (store.client() && (store.showWelcome() || w.atStep(WizardStep::cable))) {
+        return "a connection is held at the cable step or on the welcome screen";
     }
     if ((store.client() && store.usingSimulator() != (store.portPath() == demoPort)) ||
         (store.usingSimulator() && (store.isBatchSession() || store.isProbeSession()))) {
