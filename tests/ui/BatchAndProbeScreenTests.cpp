@@ -12,6 +12,8 @@
 
 #include <QTreeWidget>
 
+#include <functional>
+
 namespace pelwick::testing {
 namespace {
 
@@ -168,19 +170,6 @@ TEST(ProbeScreen, ShowsAnUnsupportedChipInABoxAndBackLeaves) {
     EXPECT_EQ(probe->errorBox()->message(), QString::fromStdString(*ui.store->lastError()));
     ui.click(probe->backButton());
     EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
-}
-
-// The checked card is the mode Continue begins: the one clicked, or the one remembered.
-TEST(WelcomeScreen, TheCheckedCardIsTheModeThatBegins) {
-    UiHarness first;
-    first.click(first.window->welcomeScreen()->card(FlasherMode::probe));
-    EXPECT_EQ(first.store->selectedMode(), FlasherMode::probe);
-    EXPECT_FALSE(first.window->welcomeScreen()->card(FlasherMode::demo)->isChecked());
-
-    UiHarness later([](MemorySettings& settings) {
-        settings.setString(FlasherStore::flasherModeKey, "batch");
-    });
-    EXPECT_TRUE(later.window->welcomeScreen()->card(FlasherMode::batch)->isChecked());
 }
 
 } // namespace

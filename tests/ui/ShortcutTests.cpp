@@ -11,13 +11,15 @@ void press(QWidget* widget, Qt::KeyboardModifiers modifiers, bool autoRepeat = f
 }
 
 // Only a fresh Ctrl+Shift+S cycles the welcome mode (the keypad flag is not a key the user
-// holds), and nothing does once the window has closed.
+// holds), and nothing does once the window has closed. The checked card follows the mode.
 TEST(SimulatorShortcut, CyclesTheWelcomeModeOnlyForExactlyControlShiftSWhileTheWindowIsOpen) {
     UiHarness ui;
     QWidget* target = ui.window->welcomeScreen()->card(FlasherMode::demo);
     press(target, Qt::ControlModifier | Qt::ShiftModifier);
     ui.settle();
     EXPECT_EQ(ui.store->selectedMode(), FlasherMode::flash);
+    EXPECT_TRUE(ui.window->welcomeScreen()->card(FlasherMode::flash)->isChecked());
+    EXPECT_FALSE(ui.window->welcomeScreen()->card(FlasherMode::demo)->isChecked());
 
     press(target, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     press(target, Qt::ControlModifier);

@@ -26,7 +26,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 
 namespace pelwick::testing {
@@ -35,10 +34,7 @@ namespace pelwick::testing {
 /// simulated calculator behind a port listing the test controls; DEMO uses the store's own
 /// simulator. Quitting is counted, not done.
 struct UiHarness {
-    explicit UiHarness(const std::function<void(MemorySettings&)>& settingsSetup = {}) {
-        if (settingsSetup) {
-            settingsSetup(*platform.settings);
-        }
+    UiHarness() {
         store = FlasherStore::create(
             platform.storePlatform([bench = bench] { return bench->flasher(); }));
         window = std::make_unique<MainWindow>(store, [this] { ++quits; });
