@@ -134,34 +134,6 @@ TEST(WizardScreen, ShowsThePortOpenHelpUnderTheStatusAndTheError) {
     EXPECT_EQ(wizard->errorBox()->note().toStdString(), serialOpenHelp(port, EACCES));
 }
 
-TEST(WizardScreen, BackIsHiddenWhileBusyAndLeavingASessionAsksFirst) {
-    UiHarness ui;
-    WizardScreen* wizard = ui.window->wizardScreen();
-    ui.begin(FlasherMode::demo);
-    ui.click(wizard->continueButton());
-    ui.click(wizard->welcomeButton()); // nothing to lose yet: no question
-    EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
-
-    ui.begin(FlasherMode::demo);
-    ui.click(wizard->continueButton());
-    ui.advance(4.0);
-    ui.platform.background->holdNextJobs(1); // the firmware read stays "running"
-    ui.click(wizard->continueButton());
-    ASSERT_TRUE(ui.store->wizard().isBusy);
-    EXPECT_FALSE(wizard->backButton()->isVisible());
-    EXPECT_FALSE(wizard->welcomeButton()->isVisible());
-    EXPECT_FALSE(wizard->continueButton()->isEnabled());
-    ui.platform.background->releaseHeld();
-    ui.settle();
-
-    ui.click(wizard->welcomeButton());
-    ui.click(UiHarness::button(*ui.confirmation(), "Cancel"));
-    EXPECT_EQ(ui.store->wizard().step, WizardStep::backup);
-    ui.click(wizard->welcomeButton());
-    ui.click(UiHarness::button(*ui.confirmation(), "Leave session"));
-    EXPECT_TRUE(ui.store->showWelcome());
-}
-
 // The keys never write a calculator by themselves: Return presses the button the user moved to
 // (Back, not Flash), Escape is Back, and in a confirmation Return and Escape both answer Cancel.
 TEST(WizardScreen, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
@@ -194,21 +166,40 @@ TEST(WizardScreen, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
     }
 }
 
-TEST(MainWindow, CtrlQQuitsAtOnceWhenIdleAndAsksWhileTheCalculatorIsBusy) {
+// Leaving asks first only when something is at stake: Ctrl+Q while the calculator is busy (when
+// Back and Back to welcome are hidden), Back to welcome once the calculator has been read.
+TEST(MainWindow, CtrlQAndBackToWelcomeAskOnlyWhenSomethingIsAtStake) {
     UiHarness ui;
+    WizardScreen* wizard = ui.window->wizardScreen();
     ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
+    ui.begin(FlasherMode::demo);
+    ui.click(wizard->continueButton());
+    ui.click(wizard->welcomeButton()); // nothing to lose yet: no question
+    EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
+
     demoAtBackup(ui);
     ui.press(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(ui.quits, 1);
     ui.platform.background->holdNextJobs(1); // a read of the calculator that does not end
     ui.store->checkCurrentFirmware();
     ui.settle();
+    EXPECT_FALSE(wizard->backButton()->isVisible());
+    EXPECT_FALSE(wizard->welcomeButton()->isVisible());
+    EXPECT_FALSE(wizard->continueButton()->isEnabled());
     ui.press(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(ui.quits, 1);
     ASSERT_NE(ui.window->quitConfirmation(), nullptr);
     ui.click(UiHarness::button(*ui.window->quitConfirmation(), "Quit"));
     EXPECT_EQ(ui.quits, 2);
     ui.platform.background->releaseHeld();
+    ui.settle();
+
+    ui.click(wizard->welcomeButton());
+    ui.click(UiHarness::button(*ui.confirmation(), "Cancel"));
+    EXPECT_EQ(ui.store->wizard().step, WizardStep::backup);
+    ui.click(wizard->welcomeButton());
+    ui.click(UiHarness::button(*ui.confirmation(), "Leave session"));
+    EXPECT_TRUE(ui.store->showWelcome());
 }
 
 } // namespace
