@@ -5,6 +5,7 @@
 #include "ui/widgets/ElidedLabel.h"
 
 #include <cmath>
+#include <tuple>
 
 namespace pelwick::testing {
 namespace {
@@ -28,13 +29,8 @@ TEST(Theme, EveryTextReadsAtFourAndAHalfToOneInBothSchemes) {
         const QPalette p = Theme::palette(scheme);
         const QColor text = p.color(QPalette::WindowText);
         const QColor window = p.color(QPalette::Window);
-        const QColor white("#ffffff");
-        struct Pair {
-            const char* what;
-            QColor foreground;
-            QColor background;
-        };
-        std::vector<Pair> pairs = {
+        const QColor white = Qt::white;
+        std::vector<std::tuple<const char*, QColor, QColor>> pairs = {
             {"text", text, window},
             {"text on fields and cards", p.color(QPalette::Text), p.color(QPalette::Base)},
             {"secondary text", Theme::secondaryText(p), window},
@@ -53,11 +49,10 @@ TEST(Theme, EveryTextReadsAtFourAndAHalfToOneInBothSchemes) {
             pairs.push_back({"badge", tone, Theme::badgeFill(p, tone)});
             pairs.push_back({"text in a message box", text, Theme::noticeFill(p, tone)});
         }
-        for (const Pair& pair : pairs) {
-            EXPECT_GE(contrast(pair.foreground, pair.background), 4.5)
-                << (scheme == Theme::ColorScheme::dark ? "dark: " : "light: ") << pair.what << " "
-                << pair.foreground.name().toStdString() << " on "
-                << pair.background.name().toStdString();
+        for (const auto& [what, foreground, background] : pairs) {
+            EXPECT_GE(contrast(foreground, background), 4.5)
+                << (scheme == Theme::ColorScheme::dark ? "dark: " : "light: ") << what << " "
+                << foreground.name().toStdString() << " on " << background.name().toStdString();
         }
     }
 }
