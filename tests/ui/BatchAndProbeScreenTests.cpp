@@ -101,8 +101,7 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhaseShowsItsFailureAndStopBatchAsks) {
     EXPECT_FALSE(batch->startButton()->isEnabled());
     ui.platform.dialogs->openAnswers.push_back(ui.folder.write("unit.bin", patternImage(5)));
     ui.click(batch->chooseFirmwareButton());
-    ui.click(batch->backupPicker()->segment(1));     // Save to folder…
-    EXPECT_FALSE(batch->startButton()->isEnabled()); // no folder yet
+    ui.click(batch->backupPicker()->segment(1)); // Save to folder…
     ui.platform.dialogs->folderAnswers.push_back(ui.folder.path());
     ui.click(batch->chooseFolderButton());
     ui.click(batch->startButton());
