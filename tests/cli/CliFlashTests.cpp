@@ -1,4 +1,4 @@
-// flash, backup and simulate as a user meets them: what is written is what was judged, after a
+// flash as a user meets it: what is written is what was judged, after a
 // backup that was saved; an interrupt never cuts a write off by accident; a result that cannot be
 // shown is a failure.
 
@@ -150,19 +150,6 @@ TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(run.err.find("Flashed"), std::string::npos);
     }
     EXPECT_EQ(fs::file_size(folder / "backup.bin"), 0x1C000u);
-}
-
-TEST(CliSimulate, ServesACalculatorOnATerminalUntilInterrupted) {
-    TempDir folder;
-    const auto link = folder / "ttyACM0";
-    CliProcess served({"simulate", "--link", link.string(), "--delay", "0"});
-    const std::string terminal = served.readOutputLine();
-    ASSERT_TRUE(terminal.starts_with("/dev/pts/")) << terminal;
-    EXPECT_EQ(fs::read_symlink(link).string() + '\n', terminal);
-    EXPECT_EQ(runCli({"--device-dir", folder.path().string(), "info"}).status, 0);
-    served.signal(SIGTERM);
-    EXPECT_EQ(served.wait().status, 0);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 } // namespace
