@@ -7,30 +7,27 @@
 
 namespace pelwick::testing {
 
-// The observed calculator, noting who spoke to it and when, and able to pull its cable.
+// The observed calculator, counting who spoke to it, and able to pull its cable.
 class BatchCalculator::Chip : public ObservedCalculator {
 public:
     using ObservedCalculator::ObservedCalculator;
 
     void write(ByteView data) override {
         const std::lock_guard lock(mutex);
-        const auto now = Clock::now();
-        contacts.first = contacts.first.value_or(now);
-        contacts.last = now;
         spoken_ = true;
         ObservedCalculator::write(data);
     }
     // A client that spoke has left: a connection.
     void close() noexcept override {
         const std::lock_guard lock(mutex);
-        contacts.connections += std::exchange(spoken_, false) ? 1 : 0;
+        connections += std::exchange(spoken_, false) ? 1 : 0;
         ObservedCalculator::close();
     }
 
     std::mutex mutex;
     PseudoTerminalServer* server = nullptr;
     int pullCableAt = 0;
-    Contacts contacts;
+    int connections = 0;
 
 protected:
     void jump(std::uint32_t address) override {
@@ -94,9 +91,9 @@ const ObservedCalculator& BatchCalculator::chip() const {
     return *chip_;
 }
 
-BatchCalculator::Contacts BatchCalculator::contacts() const {
+int BatchCalculator::connections() const {
     const std::lock_guard lock(chip_->mutex);
-    return chip_->contacts;
+    return chip_->connections;
 }
 
 CalculatorBench::CalculatorBench(int count, double operationDelay) {

@@ -4,28 +4,18 @@
 #include "support/ObservedCalculator.h"
 #include "support/TempDir.h"
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace pelwick::testing {
 
 /// An observed calculator holding firmware of its own, served on a pseudo-terminal that is linked
-/// into a device folder (as ttyACM0, ttyACM1, …). It counts the clients that connected, notes when
-/// it was first and last spoken to, and can pull its cable in the middle of a flash.
+/// into a device folder (as ttyACM0, ttyACM1, …). It counts the clients that spoke to it, and can
+/// pull its cable in the middle of a flash.
 class BatchCalculator {
 public:
-    using Clock = std::chrono::steady_clock;
-    /// What the calculator saw of its clients.
-    struct Contacts {
-        int connections = 0;
-        std::optional<Clock::time_point> first;
-        std::optional<Clock::time_point> last;
-    };
-
     /// Takes `operationDelay` seconds per 512 bytes a command moves.
     BatchCalculator(const std::filesystem::path& deviceFolder, const std::string& name,
                     unsigned seed, double operationDelay = 0);
@@ -44,13 +34,14 @@ public:
     void unplug();
     void plugIn();
 
-    /// Ends the service; the chip and the contacts are only looked at after this.
+    /// Ends the service; the chip and the connections are only looked at after this.
     void stop();
 
     const std::filesystem::path& link() const { return link_; }
     const Bytes& originalApplication() const { return originalApplication_; }
     const ObservedCalculator& chip() const;
-    Contacts contacts() const;
+    /// The clients that spoke and left.
+    int connections() const;
 
 private:
     class Chip;

@@ -1,4 +1,4 @@
-// flash, backup and simulate as a user meets them: what is written is what was judged, after a
+// flash as a user meets it: what is written is what was judged, after a
 // backup that was saved; an interrupt never cuts a write off by accident; a result that cannot be
 // shown is a failure.
 
@@ -11,6 +11,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 namespace pelwick::testing {
 namespace {
@@ -92,40 +93,42 @@ TEST(CliFlash, AFileReplacedWhileThePromptWaitsIsNotWhatIsWritten) {
     EXPECT_EQ(bench.calculators[0]->chip().application(), bench.image);
 }
 
-TEST(CliFlash, AnInterruptFinishesTheWriteAndASecondEndsItAtOnce) {
-    for (const bool twice : {false, true}) {
-        // 5 ms per 512 bytes: the write alone takes over a second.
+// Before the write an interrupt ends the flash at once, with nothing saved or written; during the
+// write it lets the write and verify finish, unless a second one ends it at once.
+TEST(CliFlash, AnInterruptEndsAtOnceExceptDuringTheWriteUnlessRepeated) {
+    const std::tuple<std::string, int, int> cases[] = {
+        {"Reading firmware… 0%", 1, 130},
+        {"Writing firmware… 0%", 1, 0},
+        {"Writing firmware… 0%", 2, 130},
+    };
+    for (const auto& [progress, signals, status] : cases) {
+        SCOPED_TRACE(progress + ' ' + std::to_string(signals));
+        // 5 ms per 512 bytes: the read, and the write, each take over a second.
         CalculatorBench bench(1, 0.005);
-        CliProcess flash(bench.run("flash", {"--yes", "--no-backup"}));
-        ASSERT_TRUE(flash.waitForError("Writing firmware… 0%"));
+        CliProcess flash(
+            bench.run("flash", {"--json", "--yes", "--backup-dir", bench.folder.path().string()}));
+        ASSERT_TRUE(flash.waitForError(progress));
         flash.signal(SIGTERM);
-        ASSERT_TRUE(flash.waitForError("Finishing the write and verify first"));
-        if (twice) {
+        if (progress.starts_with("Writing")) {
+            ASSERT_TRUE(flash.waitForError("Finishing the write and verify first"));
+        }
+        if (signals == 2) {
             flash.signal(SIGHUP);
         }
         const CliRun run = flash.wait();
         bench.stopAll();
-        const ObservedCalculator& chip = bench.calculators[0]->chip();
-        EXPECT_EQ(run.status, twice ? 130 : 0) << run.err;
-        EXPECT_EQ(chip.application() == bench.image, !twice);
-        chip.expectBootloaderUntouched();
+        const BatchCalculator& calculator = *bench.calculators[0];
+        EXPECT_EQ(run.status, status) << run.err;
+        const auto document = nlohmann::json::parse(run.out);
+        EXPECT_EQ(status == 0 ? document["result"] : document["error"]["kind"],
+                  status == 0 ? "flashed" : "interrupted");
+        EXPECT_EQ(calculator.chip().application() == bench.image, status == 0);
+        EXPECT_EQ(calculator.chip().application() == calculator.originalApplication(),
+                  signals == 1 && status != 0);
+        // The image, and the backup once it was read: no temporary file is left.
+        EXPECT_EQ(filesIn(bench.folder.path()).size(), status == 130 && signals == 1 ? 2u : 3u);
+        calculator.chip().expectBootloaderUntouched();
     }
-}
-
-TEST(CliBackup, AnInterruptWhileReadingEndsAtOnceWithNothingSavedButWhatWasFound) {
-    CalculatorBench bench(1, 0.005);
-    const fs::path out = bench.folder / "backup.bin";
-    CliProcess backup(
-        {"--json", "--device-dir", bench.devices.string(), "backup", "-o", out.string()});
-    ASSERT_TRUE(backup.waitForError("Reading firmware… 0%"));
-    backup.signal(SIGINT);
-    const CliRun run = backup.wait();
-    EXPECT_EQ(run.status, 130);
-    const auto document = nlohmann::json::parse(run.out);
-    EXPECT_EQ(document["error"]["kind"], "interrupted");
-    EXPECT_EQ(document["chip"], "ATSAM4LC2C");
-    // Neither the backup nor a temporary file.
-    EXPECT_EQ(filesIn(bench.folder.path()).size(), 2u);
 }
 
 TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
@@ -147,19 +150,6 @@ TEST(CliOutput, AResultThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(run.err.find("Flashed"), std::string::npos);
     }
     EXPECT_EQ(fs::file_size(folder / "backup.bin"), 0x1C000u);
-}
-
-TEST(CliSimulate, ServesACalculatorOnATerminalUntilInterrupted) {
-    TempDir folder;
-    const auto link = folder / "ttyACM0";
-    CliProcess served({"simulate", "--link", link.string(), "--delay", "0"});
-    const std::string terminal = served.readOutputLine();
-    ASSERT_TRUE(terminal.starts_with("/dev/pts/")) << terminal;
-    EXPECT_EQ(fs::read_symlink(link).string() + '\n', terminal);
-    EXPECT_EQ(runCli({"--device-dir", folder.path().string(), "info"}).status, 0);
-    served.signal(SIGTERM);
-    EXPECT_EQ(served.wait().status, 0);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 } // namespace

@@ -75,11 +75,9 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          "with --help for more information.\n"},
         {on({"flash", dir + "small.bin", "--yes"}), 1, "firmwareWrongSize", ""},
         {on({"batch", dir + "empty.bin", "--count", "1"}), 1, "firmwareEmpty", ""},
-        {on({"flash", dir + "none.bin", "--yes"}), 1, "firmwareNotFound", ""},
         {on({"flash", image.string()}), 1, "notConfirmed",
          "Refusing to flash without confirmation: standard input is not a terminal. Pass --yes "
          "to confirm.\n"},
-        {on({"flash", image.string(), "--yes", "--backup-dir", dir + "none"}), 1, "file", ""},
         {on({"info"}), 1, "file", ""},
         // A serial adapter is listed but never tried.
         {{"--device-dir", dir + "dev", "info"}, 1, "noProgrammingCable", ""},
@@ -88,7 +86,6 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          "notASerialPort",
          dir + "dev/ttyUSB0 is not a serial port. The calculator's monitor appears as a ttyACM… "
                "(or cu.usbmodem…) device; pass that device with --port.\n"},
-        {{"--port", dir + "ttyACM9", "info"}, 1, "serialOpenFailed", ""},
         // The help for a port that cannot be opened comes once, under the error.
         {{"--port", dir + "ttyACM1", "--timeout", "0.5", "info"},
          1,
