@@ -6,7 +6,6 @@
 //
 // FAULT_CAMPAIGN_COVERAGE=every|sampled|quick picks the steps (default sampled: the first and last
 // of every kind of step and a regular stride; quick: the first of every kind).
-// FAULT_CAMPAIGN_ROWS=1 prints one row per case as well as one per class and pace.
 
 #include "device/FlasherError.h"
 #include "flasher/Flasher.h"
@@ -20,7 +19,6 @@
 #include <cstdlib>
 #include <map>
 #include <numeric>
-#include <utility>
 
 namespace pelwick {
 namespace {
@@ -37,7 +35,7 @@ constexpr double kConnectTimeout = 0.25;
 struct FaultClass {
     const char* name;
     std::optional<Fault> transportFault; // none: the applet acknowledges a page it did not program
-    bool strikesReplies;                 // only at writes that are answered
+    bool strikesReplies;                 // only at commands that are answered
     std::size_t amount;                  // bytes cut short or stray
     std::optional<FlasherError::Case> failsWith; // the line is gone for good: always this failure
 };
@@ -53,15 +51,14 @@ const FaultClass kClasses[] = {
     {"PageNotProgrammed", std::nullopt, false, 1, std::nullopt},
 };
 
-enum class Phase { connect, backup, write, verify };
-const char* const kPhaseNames[] = {"connect", "backup", "write", "verify"};
+const char* const kPhases[] = {"connect", "backup", "write", "verify"};
 
-// One transport write of the clean sequence.
+// One transport write of the clean sequence: a command, or the payload after an "S".
+// Step i is write i + 1.
 struct Step {
-    int write = 0;       // 1-based
-    std::string command; // for a payload, the "S" it follows
+    std::string command;
     bool payload = false;
-    Phase phase = Phase::connect;
+    int phase = 0;
 
     bool answered() const {
         return !payload && std::string("wRVN").find(command.front()) != std::string::npos;
@@ -69,11 +66,10 @@ struct Step {
     // Steps that do the same thing: phase, command letter, and the address a word command uses.
     std::string kind() const {
         const bool block = command.front() == 'R' || command.front() == 'S';
-        return std::string(kPhaseNames[static_cast<int>(phase)]) + " " +
-               command.substr(0, block ? 1 : command.find(',')) + (payload ? " payload" : "");
+        return kPhases[phase] + command.substr(0, block ? 1 : command.find(',')) +
+               (payload ? "+" : "");
     }
-    // The reply bytes a wrong-byte fault inverts: the first, middle and last of a word or block,
-    // the first of a line.
+    // The reply bytes a wrong-byte fault inverts: the first, middle and last of a word or block.
     std::vector<std::size_t> replyBytes() const {
         const std::size_t length =
             command.front() == 'w' ? 4
@@ -82,6 +78,9 @@ struct Step {
                 : 1;
         return length == 1 ? std::vector<std::size_t>{0}
                            : std::vector<std::size_t>{0, length / 2, length - 1};
+    }
+    std::string describe() const {
+        return std::string(kPhases[phase]) + (payload ? " payload of " : " ") + command;
     }
 };
 
@@ -129,22 +128,6 @@ Outcome runSequence(const std::shared_ptr<FaultInjectingTransport>& link, Pace p
     return o;
 }
 
-enum class Coverage { every, sampled, quick };
-
-Coverage coverage() {
-    const char* value = std::getenv("FAULT_CAMPAIGN_COVERAGE");
-    const std::string name = value ? value : "";
-    return name == "every"   ? Coverage::every
-           : name == "quick" ? Coverage::quick
-                             : Coverage::sampled;
-}
-
-// Where one fault strikes: a step (or, for a page not programmed, a page) and a reply byte.
-struct Strike {
-    std::size_t at = 0;
-    std::size_t byte = 0;
-};
-
 // The clean sequence, run once: its conversation labelled by phase, and the flash offsets of its
 // pages.
 struct Conversation {
@@ -163,13 +146,10 @@ struct Conversation {
         const Outcome o = runSequence(link, Pace::standard, firmware, true);
         const auto& commands = link->commands();
         for (std::size_t i = 0; i < commands.size(); ++i) {
-            const Phase phase = i < o.connected   ? Phase::connect
-                                : i < o.backedUp  ? Phase::backup
-                                : i < o.verifying ? Phase::write
-                                                  : Phase::verify;
-            steps.push_back({static_cast<int>(steps.size()) + 1, commands[i], false, phase});
+            const int phase = (i >= o.connected) + (i >= o.backedUp) + (i >= o.verifying);
+            steps.push_back({commands[i], false, phase});
             if (commands[i].front() == 'S') {
-                steps.push_back({static_cast<int>(steps.size()) + 1, commands[i], true, phase});
+                steps.push_back({commands[i], true, phase});
             }
         }
         pages = calculator->writeOffsets;
@@ -177,27 +157,29 @@ struct Conversation {
                 steps.size() == static_cast<std::size_t>(link->writeCount()) && o.verifying > 0;
     }
 
-    // Every candidate, or the first and last of every kind and every stride-th, or the first of
-    // every kind. A wrong byte strikes every byte it may where its kind begins (or everywhere),
-    // elsewhere one in turn.
-    std::vector<Strike> strikes(const FaultClass& fault, Coverage coverage) const {
+    // Where a fault strikes (a step or page, and the reply byte a wrong byte inverts): everywhere,
+    // or at the first and last of every kind and every stride-th, or at the first of every kind. A
+    // wrong byte strikes every byte it may where its kind begins, elsewhere one in turn.
+    std::vector<std::pair<std::size_t, std::size_t>> strikes(const FaultClass& fault,
+                                                             const std::string& coverage) const {
         std::vector<std::pair<std::size_t, std::string>> candidates; // step or page, and its kind
         for (std::size_t i = 0; i < (fault.transportFault ? steps.size() : pages.size()); ++i) {
-            if (!fault.transportFault || !fault.strikesReplies || steps[i].answered()) {
-                candidates.emplace_back(i, fault.transportFault ? steps[i].kind() : "page");
+            if (!fault.transportFault) {
+                candidates.emplace_back(i, "page");
+            } else if (!fault.strikesReplies || steps[i].answered()) {
+                candidates.emplace_back(i, steps[i].kind());
             }
         }
-        std::map<std::string, std::pair<std::size_t, std::size_t>> range;
+        std::map<std::string, std::pair<std::size_t, std::size_t>> range; // first and last
         for (std::size_t j = 0; j < candidates.size(); ++j) {
             range.try_emplace(candidates[j].second, j, j).first->second.second = j;
         }
         const std::size_t stride = std::max<std::size_t>(1, candidates.size() / 24);
-        std::vector<Strike> chosen;
+        std::vector<std::pair<std::size_t, std::size_t>> chosen;
         for (std::size_t j = 0; j < candidates.size(); ++j) {
             const auto [first, last] = range[candidates[j].second];
-            const bool sampled =
-                j == first || (coverage == Coverage::sampled && (j == last || j % stride == 0));
-            if (coverage != Coverage::every && !sampled) {
+            if (coverage != "every" && j != first &&
+                (coverage == "quick" || (j != last && j % stride != 0))) {
                 continue;
             }
             const std::size_t at = candidates[j].first;
@@ -206,69 +188,38 @@ struct Conversation {
                                    : std::vector<std::size_t>{fault.amount};
             const std::size_t inTurn = chosen.size() % bytes.size();
             for (std::size_t k = 0; k < bytes.size(); ++k) {
-                if (coverage == Coverage::every || j == first || k == inTurn) {
-                    chosen.push_back({at, bytes[k]});
+                if (coverage == "every" || j == first || k == inTurn) {
+                    chosen.emplace_back(at, bytes[k]);
                 }
             }
         }
         return chosen;
     }
-
-    std::string describe(const FaultClass& fault, const Strike& strike) const {
-        if (!fault.transportFault) {
-            return "page " + std::to_string(strike.at + 1);
-        }
-        const Step& step = steps[strike.at];
-        return "step " + std::to_string(step.write) + " (" +
-               kPhaseNames[static_cast<int>(step.phase)] + (step.payload ? " payload of " : " ") +
-               step.command + ")" +
-               (fault.transportFault == Fault::wrongReplyByte
-                    ? " byte " + std::to_string(strike.byte)
-                    : "");
-    }
 };
-
-const Conversation& conversation() {
-    static const Conversation clean;
-    return clean;
-}
-
-struct Tally {
-    int cases = 0, failed = 0, tolerated = 0, undetectable = 0, falseSuccesses = 0, harmed = 0,
-        recovered = 0, fellBack = 0;
-};
-
-void printRow(const char* fault, Pace pace, const Tally& t) {
-    static bool headed = false;
-    if (!std::exchange(headed, true)) {
-        std::printf("FAULT-TABLE %-18s %-8s %6s %7s %10s %13s %15s %13s %10s %10s\n", "class",
-                    "pace", "cases", "failed", "tolerated", "undetectable", "false success",
-                    "bootloader", "recovered", "fell back");
-    }
-    std::printf("FAULT-TABLE %-18s %-8s %6d %7d %10d %13d %15d %13d %10d %10d\n", fault,
-                pace == Pace::fast ? "fast" : "standard", t.cases, t.failed, t.tolerated,
-                t.undetectable, t.falseSuccesses, t.harmed, t.recovered, t.fellBack);
-}
 
 class FaultCampaign : public ::testing::TestWithParam<std::tuple<std::size_t, Pace>> {};
 
 TEST_P(FaultCampaign, NeverFalseSuccessNeverTheBootloaderAlwaysRecovery) {
     const FaultClass& fault = kClasses[std::get<0>(GetParam())];
     const Pace pace = std::get<1>(GetParam());
-    const Conversation& c = conversation();
+    static const Conversation c;
     ASSERT_TRUE(c.clean) << "the clean flash sequence failed or could not be labelled";
-    const char* rowsAsked = std::getenv("FAULT_CAMPAIGN_ROWS");
-    const bool rows = rowsAsked && std::string(rowsAsked) == "1";
-    Tally tally;
-    for (const Strike& strike : c.strikes(fault, coverage())) {
-        SCOPED_TRACE(std::string(fault.name) + " at " + c.describe(fault, strike));
+    const char* coverage = std::getenv("FAULT_CAMPAIGN_COVERAGE");
+    int cases = 0, failed = 0, tolerated = 0, undetectable = 0, falseSuccesses = 0, harmed = 0,
+        recovered = 0, fellBack = 0;
+    for (const auto& [at, byte] : c.strikes(fault, coverage ? coverage : "sampled")) {
+        SCOPED_TRACE(std::string(fault.name) + " at " +
+                     (fault.transportFault
+                          ? "step " + std::to_string(at + 1) + " (" + c.steps[at].describe() + ")"
+                          : "page " + std::to_string(at + 1)) +
+                     " byte " + std::to_string(byte));
         auto calculator = std::make_shared<ObservedCalculator>(c.installed);
         auto link =
             std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(calculator));
         if (fault.transportFault) {
-            link->injectAtWrite(c.steps[strike.at].write, *fault.transportFault, strike.byte);
+            link->injectAtWrite(static_cast<int>(at) + 1, *fault.transportFault, byte);
         } else {
-            calculator->unprogrammedOffset = c.pages[strike.at];
+            calculator->unprogrammedOffset = c.pages[at];
         }
         const Outcome o = runSequence(link, pace, c.firmware, true);
         EXPECT_TRUE(fault.transportFault ? link->triggered() : calculator->skippedPage)
@@ -280,19 +231,18 @@ TEST_P(FaultCampaign, NeverFalseSuccessNeverTheBootloaderAlwaysRecovery) {
                                   std::plus<>(), std::not_equal_to<>());
         // Block reads carry no checksum: one garbled byte of a backup read cannot be noticed.
         const bool garbledBackupRead = fault.transportFault == Fault::wrongReplyByte &&
-                                       c.steps[strike.at].phase == Phase::backup &&
-                                       c.steps[strike.at].command.front() == 'R';
+                                       c.steps[at].phase == 1 && c.steps[at].command[0] == 'R';
         if (o.succeeded()) {
             const bool falseSuccess =
                 !memoryMatches || fault.failsWith || wrongInBackup > (garbledBackupRead ? 1 : 0);
             EXPECT_FALSE(falseSuccess)
                 << "success, but memory " << (memoryMatches ? "matches" : "differs")
                 << ", backup wrong in " << wrongInBackup << " bytes";
-            tally.falseSuccesses += falseSuccess ? 1 : 0;
-            tally.undetectable += wrongInBackup > 0 ? 1 : 0;
-            tally.tolerated += wrongInBackup == 0 ? 1 : 0;
+            falseSuccesses += falseSuccess;
+            undetectable += wrongInBackup > 0;
+            tolerated += wrongInBackup == 0;
         } else if (o.error) {
-            ++tally.failed;
+            ++failed;
             if (fault.failsWith) {
                 EXPECT_EQ(o.error->kind(), *fault.failsWith) << o.error->errorDescription();
             }
@@ -304,28 +254,28 @@ TEST_P(FaultCampaign, NeverFalseSuccessNeverTheBootloaderAlwaysRecovery) {
         auto fresh =
             std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(calculator));
         const Outcome again = runSequence(fresh, pace, c.firmware, false);
-        const bool recovered = again.succeeded() && calculator->application() == c.image;
-        EXPECT_TRUE(recovered) << "no recovery: "
-                               << (again.error ? again.error->errorDescription()
-                                               : "memory differs");
+        const bool recoveredHere = again.succeeded() && calculator->application() == c.image;
+        EXPECT_TRUE(recoveredHere)
+            << "no recovery: "
+            << (again.error ? again.error->errorDescription() : "memory differs");
         EXPECT_EQ(again.fallbacks, 0) << "the clean flash afterwards fell back";
         const std::string harm = calculator->bootloaderHarm();
         EXPECT_EQ(harm, "") << "the bootloader was touched";
 
-        ++tally.cases;
-        tally.harmed += harm.empty() ? 0 : 1;
-        tally.recovered += recovered ? 1 : 0;
-        tally.fellBack += o.fallbacks > 0 ? 1 : 0;
-        if (rows) {
-            std::printf("FAULT-CASE %s %s at %s: %s%s\n", fault.name,
-                        pace == Pace::fast ? "fast" : "standard", c.describe(fault, strike).c_str(),
-                        o.succeeded() ? "success"
-                        : o.error     ? o.error->errorDescription().c_str()
-                                      : "?",
-                        recovered ? "" : " (no recovery)");
-        }
+        ++cases;
+        harmed += !harm.empty();
+        recovered += recoveredHere;
+        fellBack += o.fallbacks > 0;
     }
-    printRow(fault.name, pace, tally);
+    static bool headed = false;
+    if (!std::exchange(headed, true)) {
+        std::printf("FAULT-TABLE %-18s %-8s %6s %7s %10s %13s %15s %13s %10s %10s\n", "class",
+                    "pace", "cases", "failed", "tolerated", "undetectable", "false success",
+                    "bootloader", "recovered", "fell back");
+    }
+    std::printf("FAULT-TABLE %-18s %-8s %6d %7d %10d %13d %15d %13d %10d %10d\n", fault.name,
+                pace == Pace::fast ? "fast" : "standard", cases, failed, tolerated, undetectable,
+                falseSuccesses, harmed, recovered, fellBack);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sweep, FaultCampaign,

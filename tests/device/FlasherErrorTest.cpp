@@ -62,27 +62,5 @@ TEST(FlasherError, DescribesEveryCaseWithItsExactText) {
     EXPECT_EQ(FlasherError::timedOutWhile("x").kind(), FlasherError::Case::sambaTimeout);
 }
 
-// Tests everywhere compare errors; equal must mean the same case with the same payload.
-TEST(FlasherError, EqualsOnlyTheSameCaseWithTheSamePayload) {
-    const std::vector<FlasherError> distinct = {FlasherError::sambaProtocol("a"),
-                                                FlasherError::sambaProtocol("b"),
-                                                FlasherError::sambaTimeout("a"),
-                                                FlasherError::firmwareWrongSize(1, 2),
-                                                FlasherError::firmwareWrongSize(1, 3),
-                                                FlasherError::firmwareTooLarge(1, 2),
-                                                FlasherError::unsupportedDevice("x", 1, 2),
-                                                FlasherError::unsupportedDevice("x", 1, 3),
-                                                FlasherError::unsupportedDevice("y", 1, 2)};
-    for (std::size_t i = 0; i < distinct.size(); ++i) {
-        for (std::size_t j = 0; j < distinct.size(); ++j) {
-            EXPECT_EQ(distinct[i] == distinct[j], i == j) << i << " against " << j;
-        }
-    }
-    // The system's reason travels with a failed open but is not part of its identity.
-    EXPECT_EQ(FlasherError::serialOpenFailed("/dev/x", EACCES),
-              FlasherError::serialOpenFailed("/dev/x"));
-    EXPECT_EQ(FlasherError::serialOpenFailed("/dev/x", EACCES).openErrno(), EACCES);
-}
-
 } // namespace
 } // namespace pelwick

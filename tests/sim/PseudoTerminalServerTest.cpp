@@ -1,16 +1,13 @@
 #include "sim/PseudoTerminalServer.h"
 
-#include "device/FlasherError.h"
 #include "device/POSIXSerialLink.h"
 #include "sim/SimulatedCalculatorTransport.h"
-#include "support/FlasherErrorOf.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <thread>
 
 namespace pelwick {
 namespace {
@@ -64,22 +61,6 @@ TEST(PseudoTerminalServer, AnswersTheSerialLinkAndReportsRejectedCommands) {
     std::fill(expected.begin() + 0x4000, expected.begin() + 0x20000, 0x00);
     expected[0x4000] = expected[0x4001] = 0x90;
     EXPECT_TRUE(big == expected);
-}
-
-TEST(PseudoTerminalServer, HangingUpIsACablePulledOut) {
-    Served served;
-    POSIXSerialLink link(served.server.slavePath(), 115200);
-    link.write(bytes("N#"));
-    EXPECT_EQ(link.readExactly(2, 2.0), bytes("\r\n"));
-    std::thread unplug([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        served.server.hangUp();
-    });
-    EXPECT_EQ(testing::flasherErrorOf([&] { link.readExactly(4, 30.0); }),
-              FlasherError::serialPortClosed());
-    unplug.join();
-    served.server.hangUp();
-    EXPECT_THROW(POSIXSerialLink(served.server.slavePath(), 115200), FlasherError);
 }
 
 } // namespace
