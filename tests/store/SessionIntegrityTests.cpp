@@ -65,9 +65,7 @@ TEST(SessionIntegrity, TheShortcutSwitchesTheDeviceAndDemoHoldsNoRealPort) {
 // Connected and read, then back to the cable: the calculator is forgotten.
 TEST(SessionIntegrity, GoingBackToTheCableForgetsTheCalculator) {
     StoreHarness h;
-    h.begin(FlasherMode::flash);
-    h.advanceStep();
-    h.advanceStep();
+    h.reachBackupStep();
     ASSERT_TRUE(h.store->currentFirmware());
     h.store->goBack();
     h.store->goBack();
