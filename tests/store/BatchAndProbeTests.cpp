@@ -12,25 +12,15 @@ TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
     auto& store = *h.store;
     const Bytes preloaded = h.bench->application();
     const auto backups = h.folder / "backups";
-    std::filesystem::create_directory(backups);
-    store.start();
-    h.begin(FlasherMode::batch);
-    store.applyFirmware(h.folder.write("firmware.bin", patternImage(5)));
-    EXPECT_EQ(h.platform.settings->string("batchFirmwarePath"),
-              (h.folder / "firmware.bin").string());
-    store.setBatchBackupChoice(BatchBackupChoice::autoSave);
-    store.startBatch(); // not without a folder
-    EXPECT_EQ(store.batchPhase(), BatchPhase::setup);
-    h.platform.dialogs->folderAnswers.push_back(backups);
-    store.chooseBatchBackupFolder();
-
     std::vector<BatchPhase> phases;
     h.observe = [&] {
         if (phases.empty() || phases.back() != store.batchPhase()) {
             phases.push_back(store.batchPhase());
         }
     };
-    store.startBatch();
+    startBatch(h, true);
+    EXPECT_EQ(h.platform.settings->string("batchFirmwarePath"),
+              (h.folder / "firmware.bin").string());
     h.platform.advance(1.0);
     EXPECT_EQ(phases, (std::vector<BatchPhase>{BatchPhase::setup, BatchPhase::waiting,
                                                BatchPhase::backingUp, BatchPhase::flashing,

@@ -18,8 +18,7 @@ TEST(FlashSession, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompet
     h.advanceStep();
     // A second pass would open the same port again.
     const std::size_t jobs = h.platform.background->submittedCount();
-    h.store->refreshConnection();
-    h.platform.settle();
+    h.pass();
     EXPECT_EQ(h.platform.background->submittedCount(), jobs);
 
     h.platform.advance(2.6); // past the watchdog
@@ -30,8 +29,7 @@ TEST(FlashSession, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompet
     EXPECT_FALSE(h.store->client());
     EXPECT_EQ(h.notifications, notifications); // nothing shown changes
 
-    h.store->refreshConnection(); // that attempt is over: the next pass connects
-    h.platform.settle();
+    h.pass(); // that attempt is over: the next pass connects
     EXPECT_EQ(h.bench->opens, 2);
     EXPECT_TRUE(h.store->client());
 }
@@ -86,13 +84,11 @@ TEST(FlashSession, TheListingDecidesWhatAPassTriesAndAnUnplugClosesTheClient) {
     EXPECT_EQ(h.bench->opens, 0);
     h.bench->listing->set(
         {SerialPort{"/dev/cu.usbserial-1420"}, SerialPort{"/dev/cu.usbmodem14101"}});
-    h.store->refreshConnection();
-    h.platform.settle();
+    h.pass();
     EXPECT_EQ(h.store->portPath(), "/dev/cu.usbmodem14101");
 
     h.bench->listing->set({});
-    h.store->refreshConnection();
-    h.platform.settle();
+    h.pass();
     EXPECT_FALSE(h.store->client());
     EXPECT_EQ(h.bench->closes, 1);
 }
@@ -101,9 +97,7 @@ TEST(FlashSession, TheListingDecidesWhatAPassTriesAndAnUnplugClosesTheClient) {
 // that can holds the image read.
 TEST(FlashSession, ABackupIsSavedOrTheStepStaysUnresolved) {
     StoreHarness h;
-    h.begin(FlasherMode::flash);
-    h.advanceStep();
-    h.advanceStep();
+    h.reachBackupStep();
     h.platform.dialogs->saveAnswers.push_back(h.folder / "missing" / "backup.bin");
     h.store->backup();
     EXPECT_TRUE(h.store->lastError());
@@ -123,9 +117,7 @@ TEST(FlashSession, OnlyTheBytesJudgedAreWritten) {
         StoreHarness h;
         const auto firmware = h.folder.write("firmware.bin", patternImage(3));
         if (c == backupUnresolved) {
-            h.begin(FlasherMode::flash);
-            h.advanceStep();
-            h.advanceStep();
+            h.reachBackupStep();
             h.store->applyFirmware(firmware);
         } else {
             h.reachFlashStep(firmware);

@@ -9,8 +9,6 @@
 
 #include "util/FileIO.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +24,6 @@ using namespace pelwick::testing;
 
 namespace {
 
-constexpr const char* demoPort = "/dev/cu.usbmodemDEMO";
 constexpr int stepsPerSequence = 80;
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int defaultSequences = 15;
@@ -330,7 +327,8 @@ std::optional<std::string> brokenPromise(World& w, bool byUser,
     if (store.client() && (store.showWelcome() || w.atStep(WizardStep::cable))) {
         return "a connection is held at the cable step or on the welcome screen";
     }
-    if ((store.client() && store.usingSimulator() != (store.portPath() == demoPort)) ||
+    if ((store.client() &&
+         store.usingSimulator() != (store.portPath() == "/dev/cu.usbmodemDEMO")) ||
         (store.usingSimulator() && (store.isBatchSession() || store.isProbeSession()))) {
         return "a session holds the other device's connection";
     }

@@ -57,12 +57,22 @@ struct StoreHarness {
         platform.settle();
     }
 
-    /// A FLASH session at the flash step: connected, firmware read, backup skipped, `firmware`
-    /// chosen.
-    void reachFlashStep(const std::filesystem::path& firmware) {
+    /// Runs a monitoring pass now and lets it finish.
+    void pass() {
+        store->refreshConnection();
+        platform.settle();
+    }
+
+    /// A FLASH session at the backup step: connected and firmware read.
+    void reachBackupStep() {
         begin(FlasherMode::flash);
         advanceStep();
         advanceStep();
+    }
+
+    /// A FLASH session at the flash step: backup skipped, `firmware` chosen.
+    void reachFlashStep(const std::filesystem::path& firmware) {
+        reachBackupStep();
         store->skipBackup();
         store->advance();
         store->applyFirmware(firmware);

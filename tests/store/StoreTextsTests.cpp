@@ -41,8 +41,7 @@ TEST(StoreTexts, EachSituationPublishesItsTexts) {
     h.platform.advance(2.6);
     expectTexts(h, "connect past its watchdog", samBaHint);
     h.platform.background->releaseHeld();
-    h.store->refreshConnection();
-    h.platform.settle();
+    h.pass();
     expectTexts(h, "connected", connected);
     h.advanceStep();
     expectTexts(h, "firmware read", connected, "Firmware checked.");
@@ -83,8 +82,7 @@ TEST(StoreTexts, EachSituationPublishesItsTexts) {
     expectTexts(other, "a cable without the monitor", cableHint);
     other.bench->makeUnsupported();
     other.bench->listing->set({SerialPort{"/dev/cu.usbmodem14101"}});
-    other.store->refreshConnection();
-    other.platform.settle();
+    other.pass();
     expectTexts(
         other, "unsupported chip", "Unsupported chip: ATSAM4LC8C", std::nullopt,
         FlasherError::unsupportedDevice("ATSAM4LC8C", 0xAB0B0AE0, 0x1400000F).errorDescription());

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace pelwick::testing {
 
@@ -67,13 +67,10 @@ public:
     /// Drops every posted and delayed job unrun.
     void discardPending() {
         requireMainThread();
-        std::deque<std::function<void()>> posted;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            posted.swap(posted_);
-        }
-        std::map<TimerId, Timer> timers;
-        timers.swap(timers_);
+        const auto timers = std::exchange(timers_, {});
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto posted = std::exchange(posted_, {});
+        lock.unlock();
         // Destroyed here, outside the lock, in case a job's captures post on their way out.
     }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/FaultInjectingTransport.h"
+#include "sim/SimulatedCalculatorTransport.h"
 #include "support/store/FakeBackgroundRunner.h"
 #include "support/store/FakeMainQueue.h"
 #include "support/store/MemorySettings.h"
@@ -30,13 +30,6 @@ struct FakePlatform {
 
     /// The pauses DEMO's flashes made (they cost no time).
     std::shared_ptr<std::atomic<int>> demoPauses = std::make_shared<std::atomic<int>>(0);
-    /// Arms a fault on every DEMO line opened from now on (empty: the plain simulator).
-    std::shared_ptr<std::function<void(FaultInjectingTransport&)>> demoLineFault =
-        std::make_shared<std::function<void(FaultInjectingTransport&)>>();
-
-    /// Fixed wall clock for file-name dates.
-    std::chrono::system_clock::time_point wallTime = std::chrono::system_clock::time_point(
-        std::chrono::seconds(1767623529)); // 2026-01-05 14:32:09 UTC
 
     /// The platform for a store: a DEMO simulator without delays and the given real cable.
     StorePlatform storePlatform(std::function<Flasher()> realCable = [] {
@@ -48,26 +41,19 @@ struct FakePlatform {
         platform.settings = settings;
         platform.dialogs = dialogs;
         platform.app = app;
-        platform.wallClock = [this] { return wallTime; };
+        // A fixed wall clock for file-name dates: 2026-01-05 14:32:09 UTC.
+        platform.wallClock = [] {
+            return std::chrono::system_clock::time_point(std::chrono::seconds(1767623529));
+        };
         platform.makeSimulator = [] {
             return std::make_shared<SimulatedCalculatorTransport>(0.0, true);
         };
-        platform.makeDemoFlasher = [defaultDemo = platform.makeDemoFlasher, pauses = demoPauses,
-                                    fault = demoLineFault](auto simulator) {
+        platform.makeDemoFlasher = [defaultDemo = platform.makeDemoFlasher,
+                                    pauses = demoPauses](auto simulator) {
             Flasher flasher = defaultDemo(std::move(simulator));
             // Paced as on a cable, so that the pauses a transfer pace takes can be counted.
             flasher.flashCommandSettleSeconds = Flasher::cableSettleSeconds;
             flasher.sleep = [pauses](double) { ++*pauses; };
-            flasher.openTransport = [open = flasher.openTransport, fault](
-                                        const SerialPort& port) -> std::unique_ptr<ByteTransport> {
-                auto line = open(port);
-                if (!*fault) {
-                    return line;
-                }
-                auto faulty = std::make_unique<FaultInjectingTransport>(std::move(line));
-                (*fault)(*faulty);
-                return faulty;
-            };
             return flasher;
         };
         platform.makeRealCableFlasher = std::move(realCable);

@@ -71,11 +71,10 @@ public:
     /// The application region of the calculator.
     Bytes application() const { return applicationOf(*calculator); }
 
-    /// Makes the chip an ATSAM4LC8C (512 KiB), which may not be flashed, or (false) the
-    /// ATSAM4LC2C again.
-    void makeUnsupported(bool unsupported = true) {
-        calculator->storeWord(FlashCalw::chipidCIDR, unsupported ? 0xAB0B0AE0 : 0xAB0A07E0);
-        calculator->storeWord(FlashCalw::chipidEXID, unsupported ? 0x1400000F : 0x0400000F);
+    /// Makes the chip an ATSAM4LC8C (512 KiB), which may not be flashed.
+    void makeUnsupported() {
+        calculator->storeWord(FlashCalw::chipidCIDR, 0xAB0B0AE0);
+        calculator->storeWord(FlashCalw::chipidEXID, 0x1400000F);
     }
 
     std::shared_ptr<SimulatedCalculatorTransport> calculator;
