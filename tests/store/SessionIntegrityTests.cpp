@@ -62,10 +62,23 @@ TEST(SessionIntegrity, TheShortcutSwitchesTheDeviceAndDemoHoldsNoRealPort) {
     }
 }
 
-// Connected and read, then back to the cable: the calculator is forgotten.
-TEST(SessionIntegrity, GoingBackToTheCableForgetsTheCalculator) {
+TEST(SessionIntegrity, GoingBackToTheCableDropsTheAttemptInFlightAndTheCalculator) {
     StoreHarness h;
-    h.reachBackupStep();
+    h.begin(FlasherMode::flash);
+    h.platform.background->holdNextJobs(1);
+    h.advanceStep();
+    h.store->goBack();
+    ASSERT_EQ(h.store->wizard().step, WizardStep::cable);
+    h.platform.background->releaseHeld();
+    h.platform.settle();
+    EXPECT_FALSE(h.store->client());
+    EXPECT_FALSE(h.store->identity());
+    EXPECT_EQ(h.bench->opens, 1);
+    EXPECT_EQ(h.bench->closes, 1);
+
+    // Connected and read, then back to the cable: the calculator is forgotten.
+    h.advanceStep();
+    h.advanceStep();
     ASSERT_TRUE(h.store->currentFirmware());
     h.store->goBack();
     h.store->goBack();
