@@ -46,12 +46,23 @@ TEST(SessionIntegrity, AnAbandonedUnitNeitherWritesNorLandsInTheNextSession) {
     }
 }
 
-// The shortcut switches the device of a DEMO or FLASH session, remembers the mode and leaves
-// the other device's port closed.
-TEST(SessionIntegrity, TheShortcutSwitchesTheDeviceAndDemoHoldsNoRealPort) {
+// The shortcut switches the device in DEMO and FLASH but waits while a flash reconnects (that
+// work belongs to the device it started on), and batch and probe sessions swallow it.
+TEST(SessionIntegrity, TheShortcutSwitchesOnlyWhenIdleAndDemoHoldsNoRealPort) {
     StoreHarness h;
     h.store->start();
     h.reachFlashStep(h.folder.write("firmware.bin", patternImage(3)));
+    h.bench->silenceOpenConnections();
+    h.store->flash();
+    h.platform.settle();
+    ASSERT_TRUE(h.store->wizard().isBusy); // reconnecting
+    h.store->handleSimulatorShortcut();
+    h.platform.settle();
+    EXPECT_FALSE(h.store->usingSimulator());
+    h.platform.advance(2.0);
+    EXPECT_TRUE(h.store->wizard().flashSucceeded);
+    EXPECT_EQ(h.bench->application(), patternImage(3));
+
     for (const bool simulator : {true, false}) {
         EXPECT_TRUE(h.store->handleSimulatorShortcut());
         h.platform.settle();
@@ -59,6 +70,14 @@ TEST(SessionIntegrity, TheShortcutSwitchesTheDeviceAndDemoHoldsNoRealPort) {
         EXPECT_EQ(h.store->simulator() != nullptr, simulator);
         EXPECT_EQ(h.platform.settings->string("flasherMode"), simulator ? "demo" : "flash");
         EXPECT_EQ(h.bench->opens, h.bench->closes);
+    }
+    for (FlasherMode mode : {FlasherMode::batch, FlasherMode::probe}) {
+        h.store->returnToWelcome();
+        h.begin(mode);
+        const int notifications = h.notifications;
+        EXPECT_TRUE(h.store->handleSimulatorShortcut());
+        h.platform.settle();
+        EXPECT_EQ(h.notifications, notifications);
     }
 }
 

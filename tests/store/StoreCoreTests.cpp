@@ -97,7 +97,6 @@ TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
 
 TEST(StoreCore, AFileChosenBeforeTheReadIsJudgedAgainAfterIt) {
     StoreHarness h;
-    h.store->start();
     connectDemo(h);
     h.store->applyFirmware(h.folder.write("same.bin", imageWithChecksum(0x90))); // the simulator's
     ASSERT_TRUE(h.store->firmwareAssessment());
@@ -107,9 +106,12 @@ TEST(StoreCore, AFileChosenBeforeTheReadIsJudgedAgainAfterIt) {
               FirmwareFileAssessment::Kind::alreadyOnCalculator);
 }
 
-TEST(StoreCore, TheLoopIdlesWhileADialogIsOpen) {
+TEST(StoreCore, TheLoopIdlesOnTheWelcomeScreenAndWhileADialogIsOpen) {
     StoreHarness h;
     h.store->start();
+    h.platform.advance(5.0);
+    EXPECT_EQ(h.platform.background->submittedCount(), 0u);
+
     connectDemo(h);
     const std::size_t jobs = h.platform.background->submittedCount();
     h.platform.advance(2.0);
