@@ -24,7 +24,10 @@ namespace {
 // it ends), a UTF-8 locale, and `extra` in place of the entries of the same names.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
     static const TempDir dataHome;
-    std::vector<std::string> entries(environ, environ + std::ranges::distance(environ, nullptr));
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        entries.emplace_back(*entry);
+    }
     // The texts are compared as they read under UTF-8, whatever the locale of the test run.
     std::vector<std::string> ours{"XDG_DATA_HOME=" + dataHome.path().string(), "LC_ALL=C.UTF-8"};
     ours.insert(ours.end(), extra.begin(), extra.end());
