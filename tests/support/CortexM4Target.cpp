@@ -45,15 +45,6 @@ CortexM4Target::CortexM4Target() : flash_(flashSize, 0xFF) {
     // UC_MODE_MCLASS would give a Cortex-M33 whatever model is set; Thumb plus the model gives
     // the M4.
     check(uc_open(UC_ARCH_ARM, uc_mode(UC_MODE_THUMB), &uc_), "uc_open");
-    try {
-        setUp();
-    } catch (...) {
-        uc_close(uc_);
-        throw;
-    }
-}
-
-void CortexM4Target::setUp() {
     using Self = CortexM4Target;
     check(uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4), "set CPU model");
     check(uc_mem_map(uc_, ramBase, ramSize, UC_PROT_ALL), "map RAM");
@@ -177,8 +168,6 @@ bool CortexM4Target::lockBit(int region) const {
 }
 
 void CortexM4Target::setLockBit(int region, bool locked) {
-    if (region < 0 || region >= lockRegions)
-        throw std::out_of_range("lock region " + std::to_string(region));
     const auto bit = static_cast<std::uint16_t>(1u << region);
     locks_ = static_cast<std::uint16_t>(locked ? locks_ | bit : locks_ & ~bit);
 }
@@ -273,17 +262,13 @@ std::uint64_t CortexM4Target::cpuReadRegister(std::uint64_t offset, unsigned siz
 void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
     commands_.push_back({value, fromCpu && (cpuRegister(UC_ARM_REG_PRIMASK) & 1u) != 0,
                          fromCpu ? cpuRegister(UC_ARM_REG_SP) : 0});
-    if (busyLeft_ > 0) {
+    if (busyLeft_ > 0)
         ++commandsWhileBusy_;
-        errors_ = fsrPROGE;
-        return;
-    }
     errors_ = 0;
     const std::uint32_t command = value & 0x3F;
     const std::uint32_t page = (value >> 8) & 0xFFFF;
-    const bool known = command <= cmdUP;
-    const bool needsPage =
-        command == cmdWP || command == cmdEP || command == cmdLP || command == cmdUP;
+    const bool known = command <= cmdUP && command != cmdLP;
+    const bool needsPage = command == cmdWP || command == cmdEP || command == cmdUP;
     const bool armedFailure = failArmed_ && command == failCommand_ && page == failPage_;
     if ((value & keyMask) != commandKey || !known || (needsPage && page >= pageCount) ||
         armedFailure) {
@@ -309,9 +294,6 @@ void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
         break;
     case cmdCPB:
         pageBuffer_.fill(0xFF);
-        break;
-    case cmdLP:
-        setLockBit(region, true);
         break;
     case cmdUP:
         setLockBit(region, false);

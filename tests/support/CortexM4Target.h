@@ -22,13 +22,12 @@ namespace pelwick::testing {
 //   the values, so code that skips CPB corrupts what it programs. Page buffer writes must be
 //   aligned 32-bit stores; anything else is counted in pageBufferMisuse().
 // - FCMD takes key 0xA5 in bits 31-24, PAGEN in 23-8, the command in 5-0. A wrong key, a command
-//   the model does not implement (above UP) or a page number past the flash sets PROGE and does
-//   nothing. WP ANDs the page buffer into the page, EP fills the page with 0xFF, CPB fills the
-//   buffer with 0xFF, LP/UP set and clear the lock bit of the page's 8 KiB region. WP or EP on a
-//   locked page sets LOCKE and changes nothing.
+//   the model does not implement (LP, above UP) or a page number past the flash sets PROGE and
+//   does nothing. WP ANDs the page buffer into the page, EP fills the page with 0xFF, CPB fills
+//   the buffer with 0xFF, UP clears the lock bit of the page's 8 KiB region. WP or EP on a locked
+//   page sets LOCKE and changes nothing.
 // - After each command FRDY stays clear for setBusyPolls() CPU reads of FSR (default 2), so code
-//   must wait for FRDY; a command written while busy is refused with PROGE and counted in
-//   commandsWhileBusy().
+//   must wait for FRDY; a command written while busy is counted in commandsWhileBusy().
 // - LOCKE and PROGE are cleared by the CPU's next read of FSR (after it has returned them) and
 //   when the next command is written. FSR bits 31-16 mirror the 16 lock bits.
 // - FPR reads 0x407: FSZ 7 (128 KiB) with a bit above the field set, so that code must mask it.
@@ -131,7 +130,6 @@ public:
     void failNextCommand(std::uint32_t command, std::uint32_t page);
 
 private:
-    void setUp();
     std::uint32_t registerValue(std::uint32_t address) const;
     // A CPU read of a FLASHCALW register, with its side effects.
     std::uint64_t cpuReadRegister(std::uint64_t offset, unsigned size);
