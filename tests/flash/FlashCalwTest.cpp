@@ -22,11 +22,6 @@ struct DriverHarness {
         std::make_shared<FaultInjectingTransport>(std::shared_ptr<ByteTransport>(calculator));
     SambaClient client{std::make_unique<SharedTransport>(link)};
     FlashCalw driver{client, 0};
-
-    long countCommands(const std::string& prefix) const {
-        return std::count_if(link->commands().begin(), link->commands().end(),
-                             [&](const std::string& c) { return c.starts_with(prefix); });
-    }
 };
 
 std::vector<std::uint32_t> applicationRegions() {
@@ -80,13 +75,13 @@ TEST(FlashCalw, WriteReportsEveryPageAsWrittenThenVerifies) {
         }
         EXPECT_EQ(written.back(), std::pair(1.0, count));
         EXPECT_EQ(verifyValues, 30);
-        EXPECT_EQ(h.countCommands("R"), 28);
+        EXPECT_EQ(h.link->commandsStartingWith("R"), 28);
     }
 
     // No read-back without verification.
     DriverHarness h;
     h.driver.writeApplication(testing::patternImage(7), {}, {}, {}, false);
-    EXPECT_EQ(h.countCommands("R"), 0);
+    EXPECT_EQ(h.link->commandsStartingWith("R"), 0);
     EXPECT_EQ(h.calculator->application(), testing::patternImage(7));
 }
 
@@ -107,7 +102,7 @@ TEST(FlashCalw, RefusalsComeBeforeAnythingIsWrittenAndAMismatchFailsVerification
     EXPECT_EQ(flasherErrorOf([&] { h.driver.writeApplication(testing::patternImage()); }),
               FlasherError::unsupportedDevice("ATSAM4LC4C", 0xAB0A09E0, 0x0400000F));
     EXPECT_EQ(h.link->commands().size(), before + 3); // the three identification reads
-    EXPECT_EQ(h.countCommands("S"), 0);
+    EXPECT_EQ(h.link->commandsStartingWith("S"), 0);
     EXPECT_EQ(h.calculator->application()[0], 0x90);
 }
 

@@ -146,9 +146,7 @@ TEST(FlasherConnect, APortThatDidNotAnswerIsLeftAloneUntilItComesBack) {
     connectWith({calculator}, flasher);
     connectWith({other, calculator}, flasher);
     connectWith({other, calculator}, flasher);
-    UsbIdentity board;
-    board.vendorId = 0x2341;
-    board.productId = 0x0043;
+    const UsbIdentity board{0x2341, 0x0043, "", "", ""};
     connectWith({SerialPort{"/dev/ttyACM0", board}, calculator}, flasher);
     EXPECT_EQ(bench.opens("/dev/ttyACM0"), 3);
 
@@ -158,9 +156,7 @@ TEST(FlasherConnect, APortThatDidNotAnswerIsLeftAloneUntilItComesBack) {
     EXPECT_EQ(bench.opens("/dev/ttyACM0"), 3);
 
     // The calculator itself, known by its USB id, is tried every time.
-    UsbIdentity monitor;
-    monitor.vendorId = 0x03EB;
-    monitor.productId = 0x6124;
+    const UsbIdentity monitor{0x03EB, 0x6124, "", "", ""};
     bench.listing->ports = {SerialPort{"/dev/ttyACM0", monitor}};
     EXPECT_THROW(flasher.connect(0.1), FlasherError);
     EXPECT_THROW(flasher.connect(0.1), FlasherError);

@@ -3,6 +3,7 @@
 #include "support/FaultInjectingTransport.h"
 #include "support/FlasherErrorOf.h"
 #include "support/ScriptedTransport.h"
+#include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -110,7 +111,7 @@ struct AppletHarness {
 
 TEST(SambaFlashApplet, UploadDropsStaleInputAndInitRefusesAResultWithoutABuffer) {
     AppletHarness h;
-    h.transport->queue(std::string("stale"));
+    h.transport->queue(testing::bytes("stale"));
     h.applet.upload();
     // The stale bytes were dropped before the upload, so they cannot be taken for a reply.
     EXPECT_TRUE(h.transport->read(64, 0).empty());

@@ -10,9 +10,6 @@ bool inFlash(std::uint32_t address) {
 
 } // namespace
 
-EmulatedCalculator::EmulatedCalculator(std::uint64_t instructionBudget)
-    : SimulatedMonitor(0.0), instructionBudget_(instructionBudget) {}
-
 void EmulatedCalculator::write(ByteView data) {
     if (!hung_) {
         SimulatedMonitor::write(data);
@@ -53,7 +50,7 @@ void EmulatedCalculator::jump(std::uint32_t address) {
     }
     const std::uint32_t entry = target_.readWord(address + 4);
     const CortexM4Target::RunResult& run =
-        runs_.emplace_back(target_.call(entry, instructionBudget_));
+        runs_.emplace_back(target_.call(entry, instructionBudget));
     hung_ = !(run.returned && run.stackPointerRestored && run.calleeSavedRestored &&
               run.monitorFrameIntact && run.interruptMaskRestored);
 }

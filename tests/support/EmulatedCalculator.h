@@ -24,9 +24,9 @@ namespace pelwick::testing {
 // answers nothing, so the host sees its polls time out, as with a real calculator.
 class EmulatedCalculator : public SimulatedMonitor {
 public:
-    static constexpr std::uint64_t defaultInstructionBudget = 50'000'000;
+    static constexpr std::uint64_t instructionBudget = 50'000'000;
 
-    explicit EmulatedCalculator(std::uint64_t instructionBudget = defaultInstructionBudget);
+    EmulatedCalculator() : SimulatedMonitor(0.0) {}
 
     // Bytes sent to a hung chip are lost.
     void write(ByteView data) override;
@@ -48,7 +48,6 @@ protected:
 
 private:
     CortexM4Target target_;
-    std::uint64_t instructionBudget_;
     std::vector<CortexM4Target::RunResult> runs_;
     bool hung_ = false;
 };

@@ -3,6 +3,7 @@
 #include "device/ByteTransport.h"
 #include "device/SerialPort.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -67,6 +68,11 @@ public:
     int closeCount() const { return closes_; }
     /// Every command written, in order, including the one that triggered and any dropped later.
     const std::vector<std::string>& commands() const { return commands_; }
+    /// How many of them begin with `prefix`.
+    long commandsStartingWith(const std::string& prefix) const {
+        return std::count_if(commands_.begin(), commands_.end(),
+                             [&](const std::string& c) { return c.starts_with(prefix); });
+    }
     /// Whether the fault has gone off.
     bool triggered() const { return triggered_; }
 

@@ -22,10 +22,6 @@ void ScriptedTransport::queue(const Bytes& bytes) {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
 }
 
-void ScriptedTransport::queue(const std::string& text) {
-    pending_.insert(pending_.end(), text.begin(), text.end());
-}
-
 std::vector<std::string> ScriptedTransport::commands() const {
     std::vector<std::string> result;
     for (const Bytes& w : writes) {

@@ -23,7 +23,6 @@ public:
 
     /// Queues reply bytes for the next reads.
     void queue(const Bytes& bytes);
-    void queue(const std::string& text);
 
     /// Every write as it arrived.
     std::vector<Bytes> writes;
