@@ -24,13 +24,9 @@ struct DriverHarness {
     FlashCalw driver{client, 0};
 };
 
-std::vector<std::uint32_t> applicationRegions() {
-    std::vector<std::uint32_t> regions;
-    for (std::uint32_t r = 2; r < 16; ++r) {
-        regions.push_back(r);
-    }
-    return regions;
-}
+// The lock regions after the bootloader's two.
+const std::vector<std::uint32_t> kApplicationRegions{2, 3,  4,  5,  6,  7,  8,
+                                                     9, 10, 11, 12, 13, 14, 15};
 
 TEST(FlashCalw, WriteReportsEveryPageAsWrittenThenVerifies) {
     struct Case {
@@ -57,7 +53,7 @@ TEST(FlashCalw, WriteReportsEveryPageAsWrittenThenVerifies) {
 
         EXPECT_EQ(h.calculator->application(), image);
         h.calculator->expectBootloaderUntouched();
-        EXPECT_EQ(h.calculator->unlockRequests, applicationRegions());
+        EXPECT_EQ(h.calculator->unlockRequests, kApplicationRegions);
         // One record per page, each just before its own progress value, then one more 1.0, then
         // the read-back in 28 blocks.
         const auto count = (image.size() + c.pageSize - 1) / c.pageSize;
@@ -112,25 +108,24 @@ TEST(FlashCalw, UnlockGeometryFallsBackToDefaultsAndNeverReachesTheBootloader) {
         std::vector<std::uint32_t> regions;
         bool refused = false; // with a protocol error, before any page is sent
     };
-    const auto application = applicationRegions();
     const std::vector<Case> cases = {
         // Zero lock bits, page count and start page mean 16, 256 and 32.
-        {{{0x14, 0x00002000}, {0x1C, 0}, {0x20, 0}}, application},
+        {{{0x14, 0x00002000}, {0x1C, 0}, {0x20, 0}}, kApplicationRegions},
         // The application begins at the last lock bit, or beyond it: nothing to unlock.
         {{{0x20, 0x100000}}, {}},
         // More lock bits than pages: one page per region.
         {{{0x14, 0x00240000}, {0x1C, 0x20}, {0x20, 0x20}}, {0x20, 0x21, 0x22, 0x23}},
         // A start page inside the bootloader still leaves its lock regions alone.
-        {{{0x20, 1}}, application},
+        {{{0x20, 1}}, kApplicationRegions},
         // 256-byte pages in 16-page regions: the start page's region is the first.
-        {{{0x18, 0x100}}, application},
+        {{{0x18, 0x100}}, kApplicationRegions},
         // A page count with one byte garbled (0x100 read as 0xFE00 or 0xFF0100) makes the regions
         // bigger than the application's start; the applet still counts 16 regions of 8 KiB.
-        {{{0x1C, 0xFE00}}, application},
-        {{{0x1C, 0xFF0100}}, application},
-        {{{0x1C, 0xFF000100}}, application},
+        {{{0x1C, 0xFE00}}, kApplicationRegions},
+        {{{0x1C, 0xFF0100}}, kApplicationRegions},
+        {{{0x1C, 0xFF000100}}, kApplicationRegions},
         // A garbled page size is a protocol error, not a page of gigabytes.
-        {{{0x18, 0xFF000200}}, application, true},
+        {{{0x18, 0xFF000200}}, kApplicationRegions, true},
         // A buffer that is not free RAM.
         {{{0x0C, 0x00000200}}, {}, true},
         {{{0x0C, 0x20007F00}}, {}, true},

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace pelwick::testing {
 
 namespace {
@@ -40,29 +42,21 @@ Bytes ObservedCalculator::bytesAt(std::uint32_t address, std::uint32_t length) c
     return bytes;
 }
 
-std::string ObservedCalculator::bootloaderHarm() const {
-    std::string harm;
-    if (!bootloaderStores.empty()) {
-        harm += std::to_string(bootloaderStores.size()) + " stores below 0x4000; ";
-    }
-    for (const std::uint32_t offset : writeOffsets) {
-        if (offset < FlashLayout::applicationStart) {
-            harm += "an applet write at " + std::to_string(offset) + "; ";
-        }
-    }
-    for (const std::uint32_t region : unlockRequests) {
-        if (region < kFirstApplicationRegion) {
-            harm += "an unlock of region " + std::to_string(region) + "; ";
-        }
-    }
-    if (bootloader() != bootloaderAtStart_) {
-        harm += "its bytes changed";
-    }
-    return harm;
+bool ObservedCalculator::bootloaderTouched() const {
+    const auto inBootloader = [](std::uint32_t offset) {
+        return offset < FlashLayout::applicationStart;
+    };
+    const auto bootloaderRegion = [](std::uint32_t region) {
+        return region < kFirstApplicationRegion;
+    };
+    return !bootloaderStores.empty() ||
+           std::any_of(writeOffsets.begin(), writeOffsets.end(), inBootloader) ||
+           std::any_of(unlockRequests.begin(), unlockRequests.end(), bootloaderRegion) ||
+           bootloader() != bootloaderAtStart_;
 }
 
 void ObservedCalculator::expectBootloaderUntouched() const {
-    EXPECT_EQ(bootloaderHarm(), "");
+    EXPECT_FALSE(bootloaderTouched()) << "the bootloader was written, unlocked or changed";
 }
 
 void ObservedCalculator::identifyAs(std::uint32_t cidr, std::uint32_t exid) {

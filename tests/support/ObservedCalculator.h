@@ -35,9 +35,9 @@ public:
     Bytes application() const;
     Bytes bytesAt(std::uint32_t address, std::uint32_t length) const;
 
-    /// Nothing stored below 0x4000, no applet write aimed there, no bootloader region unlocked,
-    /// and its bytes as they were; otherwise what happened.
-    std::string bootloaderHarm() const;
+    /// Something stored below 0x4000, an applet write aimed there, a bootloader region unlocked,
+    /// or its bytes changed.
+    bool bootloaderTouched() const;
     void expectBootloaderUntouched() const;
 
     /// Makes the chip identify as another part.
