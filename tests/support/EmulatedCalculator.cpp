@@ -10,27 +10,11 @@ bool inFlash(std::uint32_t address) {
 
 } // namespace
 
-void EmulatedCalculator::write(ByteView data) {
-    if (!hung_) {
-        SimulatedMonitor::write(data);
-    }
-}
-
-Bytes EmulatedCalculator::read(std::size_t max, double timeout) {
-    if (hung_) {
-        // Nothing will come; answering at once lets the client's time-out handling run without
-        // waiting for real time to pass, as with the simulated calculator.
-        return {};
-    }
-    return SimulatedMonitor::read(max, timeout);
-}
-
 std::uint8_t EmulatedCalculator::loadByte(std::uint32_t address) const {
     return target_.readByte(address);
 }
 
 void EmulatedCalculator::storeByte(std::uint32_t address, std::uint8_t value) {
-    // Commands behind the go command in the same write still arrive here once the chip hung.
     if (hung_ || inFlash(address)) {
         return;
     }

@@ -20,18 +20,13 @@ namespace pelwick::testing {
 //   registers and return address, for at most the instruction budget.
 //
 // Code that does not come back to the monitor with its stack, callee-saved registers, stack frame
-// and interrupt mask intact leaves a hung chip: from then on the monitor executes nothing and
-// answers nothing, so the host sees its polls time out, as with a real calculator.
+// and interrupt mask intact leaves a hung chip: from then on no code runs and nothing is stored, so
+// the host never sees the applet finish.
 class EmulatedCalculator : public SimulatedMonitor {
 public:
     static constexpr std::uint64_t instructionBudget = 50'000'000;
 
     EmulatedCalculator() : SimulatedMonitor(0.0) {}
-
-    // Bytes sent to a hung chip are lost.
-    void write(ByteView data) override;
-    // A hung chip sends nothing.
-    Bytes read(std::size_t max, double timeout) override;
 
     CortexM4Target& target() { return target_; }
 
