@@ -167,12 +167,8 @@ TEST(FlasherOperations, ABackupThatCannotBeSavedKeepsTheEarlierFile) {
 
     EXPECT_EQ(message, "Could not write " + existing.string() + ": File too large.");
     EXPECT_EQ(readWholeFile(existing), earlier);
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(h.dir.path())) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"backup.bin", "firmware.bin"})); // no leftovers
+    // No leftovers: the folder holds the firmware and the earlier backup only.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(h.dir.path()), {}), 2);
     // A read that fails writes nothing.
     h.link->injectWhen(FaultInjectingTransport::nthCommandStartingWith("R", 28 + 14),
                        Fault::monitorSilent);

@@ -22,14 +22,10 @@ using testing::bytes;
 
 // A client over a scripted transport that the test keeps looking at.
 struct ScriptedClient {
-    ScriptedTransport* transport;
+    std::unique_ptr<ScriptedTransport> owned = std::make_unique<ScriptedTransport>();
+    ScriptedTransport* transport = owned.get();
     std::vector<double> sleeps;
-    SambaClient client;
-
-    ScriptedClient() : ScriptedClient(std::make_unique<ScriptedTransport>()) {}
-    explicit ScriptedClient(std::unique_ptr<ScriptedTransport> owned)
-        : transport(owned.get()),
-          client(std::move(owned), [this](double seconds) { sleeps.push_back(seconds); }) {}
+    SambaClient client{std::move(owned), [this](double seconds) { sleeps.push_back(seconds); }};
 };
 
 // A simulated calculator behind a fault injector, and a client on it.

@@ -26,8 +26,6 @@ public:
     /// Creates the skeleton (one bus with its root hub) under `root`.
     explicit FakeSysfs(std::filesystem::path root);
 
-    const std::filesystem::path& root() const { return root_; }
-
     /// A USB serial port `portName` on the bus port `busPort` ("1-2"); every file ends in a
     /// newline, as the kernel writes them.
     void addUsbPort(const std::string& portName, const std::string& busPort,
