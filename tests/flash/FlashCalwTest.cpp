@@ -151,8 +151,6 @@ TEST(FlashCalw, TimeOutsNameWhatTheDriverWasDoing) {
         {FaultInjectingTransport::nthCommandStartingWith("G", 1), "starting the flash applet"},
         {FaultInjectingTransport::nthCommandStartingWith("G", 2), "unlocking flash"},
         {FaultInjectingTransport::nthCommandStartingWith("G", 16), "writing page 1 of 224"},
-        {FaultInjectingTransport::nthCommandStartingWith("W20002050,0001FE00#"),
-         "writing page 224 of 224"},
         {FaultInjectingTransport::nthCommandStartingWith("R", 28), "verifying firmware"},
     };
     for (const auto& [when, activity] : cases) {
