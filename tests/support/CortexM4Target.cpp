@@ -172,12 +172,6 @@ void CortexM4Target::setLockBit(int region, bool locked) {
     locks_ = static_cast<std::uint16_t>(locked ? locks_ | bit : locks_ & ~bit);
 }
 
-void CortexM4Target::failNextCommand(std::uint32_t command, std::uint32_t page) {
-    failArmed_ = true;
-    failCommand_ = command;
-    failPage_ = page;
-}
-
 // Running code ---------------------------------------------------------------------------------
 
 CortexM4Target::RunResult CortexM4Target::call(std::uint32_t entry, std::uint64_t instructionBudget,
@@ -269,10 +263,10 @@ void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
     const std::uint32_t page = (value >> 8) & 0xFFFF;
     const bool known = command <= cmdUP && command != cmdLP;
     const bool needsPage = command == cmdWP || command == cmdEP || command == cmdUP;
-    const bool armedFailure = failArmed_ && command == failCommand_ && page == failPage_;
+    const bool armedFailure = failNext_ == std::pair(command, page);
     if ((value & keyMask) != commandKey || !known || (needsPage && page >= pageCount) ||
         armedFailure) {
-        failArmed_ = failArmed_ && !armedFailure;
+        failNext_ = armedFailure ? std::nullopt : failNext_;
         errors_ = fsrPROGE;
         busyLeft_ = busyPolls_;
         return;

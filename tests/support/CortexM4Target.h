@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -127,7 +128,7 @@ public:
     // Test controls of the controller model.
     void setBusyPolls(std::uint64_t polls) { busyPolls_ = polls; }
     // The next command with this code and page fails with PROGE and changes nothing.
-    void failNextCommand(std::uint32_t command, std::uint32_t page);
+    void failNextCommand(std::uint32_t command, std::uint32_t page) { failNext_ = {command, page}; }
 
 private:
     std::uint32_t registerValue(std::uint32_t address) const;
@@ -145,9 +146,7 @@ private:
     std::uint32_t errors_ = 0;
     std::uint64_t busyPolls_ = 2;
     std::uint64_t busyLeft_ = 0;
-    bool failArmed_ = false;
-    std::uint32_t failCommand_ = 0;
-    std::uint32_t failPage_ = 0;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> failNext_; // command and page
     // RAM ranges the host wrote since the last call: Unicorn's translated code there is stale.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> dirty_;
     int commandsWhileBusy_ = 0;
