@@ -145,7 +145,6 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhaseShowsItsFailureAndStopBatchAsks) {
 TEST(BatchLog, FindsTheNewestBackupOfAUnitAmongTheNumberedNames) {
     TempDir folder;
     const std::string stamp = "20260105-143209";
-    EXPECT_EQ(BatchLog::backupFileOf(folder.path(), stamp, 3), std::nullopt);
     for (const char* name :
          {"hp15c-20260105-143209-003.bin", "hp15c-20260105-143209-003-2.bin",
           "hp15c-20260105-143209-003-10.bin", "hp15c-20260105-143209-0031.bin",
@@ -162,7 +161,6 @@ TEST(ProbeScreen, ShowsAnUnsupportedChipInABoxAndBackLeaves) {
     ui.begin(FlasherMode::probe);
     ui.advance(1.2);
     EXPECT_FALSE(probe->errorBox()->isVisible());
-    expectDescribedForScreenReaders(*probe);
     ui.bench->makeUnsupported();
     ui.advance(1.2);
     ASSERT_TRUE(probe->errorBox()->isVisible());

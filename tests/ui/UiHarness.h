@@ -12,7 +12,6 @@
 #include "ui/widgets/ChipLine.h"
 #include "ui/widgets/ConnectionStatusBlock.h"
 #include "ui/widgets/FlashPagePreview.h"
-#include "ui/widgets/LabelledProgress.h"
 #include "ui/widgets/ModeCard.h"
 #include "ui/widgets/NoticeBox.h"
 #include "ui/widgets/StepRow.h"
@@ -38,7 +37,6 @@ struct UiHarness {
         store = FlasherStore::create(
             platform.storePlatform([bench = bench] { return bench->flasher(); }));
         window = std::make_unique<MainWindow>(store, [this] { ++quits; });
-        window->resize(920, 760);
         window->show();
         QApplication::setActiveWindow(window.get());
         settle();
@@ -121,8 +119,7 @@ inline void expectDescribedForScreenReaders(const QWidget& root) {
             dynamic_cast<StepRow*>(widget) || dynamic_cast<Badge*>(widget) ||
             dynamic_cast<CalculatorDisplay*>(widget) || dynamic_cast<IllustrationWidget*>(widget) ||
             dynamic_cast<ChipLine*>(widget) || dynamic_cast<NoticeBox*>(widget) ||
-            dynamic_cast<ConnectionStatusBlock*>(widget) ||
-            dynamic_cast<FlashPagePreview*>(widget) || dynamic_cast<LabelledProgress*>(widget);
+            dynamic_cast<ConnectionStatusBlock*>(widget) || dynamic_cast<FlashPagePreview*>(widget);
         if (!customDrawn || !widget->isVisible()) {
             continue;
         }

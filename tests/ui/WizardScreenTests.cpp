@@ -33,7 +33,6 @@ void demoAtBackup(UiHarness& ui) {
     ui.click(ui.window->wizardScreen()->continueButton());
     ui.advance(4.0);
     ui.click(ui.window->wizardScreen()->continueButton());
-    ASSERT_TRUE(ui.store->currentFirmware().has_value());
 }
 
 /// A DEMO session at the flash step: backup skipped (asked and confirmed), the demo image chosen.
@@ -46,7 +45,6 @@ void demoAtFlash(UiHarness& ui) {
     ui.store->applyFirmware(demoImage());
     ui.store->advance();
     ui.settle();
-    ASSERT_EQ(ui.store->wizard().step, WizardStep::flash);
 }
 
 TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
@@ -68,7 +66,6 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     ASSERT_NE(destructive, nullptr);
     EXPECT_EQ(destructive->role(), ActionButton::Role::destructive);
     ui.click(destructive);
-    EXPECT_TRUE(ui.store->wizard().flashSucceeded);
     EXPECT_TRUE(wizard->successBox()->isVisible());
     EXPECT_FALSE(wizard->progress()->isVisible()); // the operation is over
     expectDescribedForScreenReaders(*wizard);
