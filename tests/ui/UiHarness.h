@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace pelwick::testing {
@@ -38,7 +39,6 @@ struct UiHarness {
             platform.storePlatform([bench = bench] { return bench->flasher(); }));
         window = std::make_unique<MainWindow>(store, [this] { ++quits; });
         window->show();
-        QApplication::setActiveWindow(window.get());
         settle();
     }
 
@@ -94,12 +94,9 @@ struct UiHarness {
 
     /// The confirmation's button with this text.
     static QAbstractButton* button(QMessageBox& box, const QString& text) {
-        for (QAbstractButton* candidate : box.buttons()) {
-            if (candidate->text() == text) {
-                return candidate;
-            }
-        }
-        return nullptr;
+        const QList<QAbstractButton*> buttons = box.buttons();
+        const auto found = std::ranges::find(buttons, text, &QAbstractButton::text);
+        return found == buttons.end() ? nullptr : *found;
     }
 
     FakePlatform platform;
@@ -124,7 +121,6 @@ inline void expectDescribedForScreenReaders(const QWidget& root) {
             continue;
         }
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-        ASSERT_NE(accessible, nullptr);
         const std::string kind = typeid(*widget).name();
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << kind;
         EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty()) << kind;

@@ -23,34 +23,38 @@ std::filesystem::path demoImage() {
     return std::filesystem::path(PELWICK_BIN_DIR) / "demo-firmware" / "pelwick-demo-image.bin";
 }
 
-FlashStepBody* flashBody(UiHarness& ui) {
-    return static_cast<FlashStepBody*>(ui.window->wizardScreen()->body(WizardStep::flash));
-}
+/// The window on its store, with its wizard screen at hand.
+struct WizardWindow : ::testing::Test {
+    FlashStepBody* flashBody() const {
+        return static_cast<FlashStepBody*>(wizard->body(WizardStep::flash));
+    }
 
-/// A DEMO session at the backup step, with the calculator's firmware read.
-void demoAtBackup(UiHarness& ui) {
-    ui.begin(FlasherMode::demo);
-    ui.click(ui.window->wizardScreen()->continueButton());
-    ui.advance(4.0);
-    ui.click(ui.window->wizardScreen()->continueButton());
-}
+    /// A DEMO session at the backup step, with the calculator's firmware read.
+    void demoAtBackup() {
+        ui.begin(FlasherMode::demo);
+        ui.click(wizard->continueButton());
+        ui.advance(4.0);
+        ui.click(wizard->continueButton());
+    }
 
-/// A DEMO session at the flash step: backup skipped (asked and confirmed), the demo image chosen.
-void demoAtFlash(UiHarness& ui) {
-    demoAtBackup(ui);
-    ui.click(static_cast<BackupStepBody*>(ui.window->wizardScreen()->body(WizardStep::backup))
-                 ->skipButton());
-    ui.click(UiHarness::button(*ui.confirmation(), "Skip backup"));
-    ui.store->advance();
-    ui.store->applyFirmware(demoImage());
-    ui.store->advance();
-    ui.settle();
-}
+    /// A DEMO session at the flash step: backup skipped (asked and confirmed), the demo image
+    /// chosen.
+    void demoAtFlash() {
+        demoAtBackup();
+        ui.click(static_cast<BackupStepBody*>(wizard->body(WizardStep::backup))->skipButton());
+        ui.click(UiHarness::button(*ui.confirmation(), "Skip backup"));
+        ui.store->advance();
+        ui.store->applyFirmware(demoImage());
+        ui.store->advance();
+        ui.settle();
+    }
 
-TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     UiHarness ui;
     WizardScreen* wizard = ui.window->wizardScreen();
-    demoAtBackup(ui);
+};
+
+TEST_F(WizardWindow, CompletesADemoByClickingWhatAUserClicks) {
+    demoAtBackup();
     ui.platform.dialogs->saveAnswers.push_back(ui.folder / "backup.bin");
     ui.click(static_cast<BackupStepBody*>(wizard->body(WizardStep::backup))->saveButton());
     EXPECT_TRUE(std::filesystem::exists(ui.folder / "backup.bin"));
@@ -59,7 +63,7 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
     ui.platform.dialogs->openAnswers.push_back(demoImage());
     ui.click(static_cast<FirmwareStepBody*>(wizard->body(WizardStep::firmware))->chooseButton());
     ui.click(wizard->continueButton()); // → flash
-    ui.click(flashBody(ui)->flashButton());
+    ui.click(flashBody()->flashButton());
     EXPECT_FALSE(ui.store->wizard().isBusy); // nothing written before the answer
     auto* destructive =
         dynamic_cast<ActionButton*>(UiHarness::button(*ui.confirmation(), "Flash at 0x04000"));
@@ -83,10 +87,8 @@ TEST(WizardScreen, CompletesADemoByClickingWhatAUserClicks) {
 
 // The one check that the store's failure reaches the screen: in a box on its step only, no
 // success beside it, and the header and the step list agreeing that the connection is gone.
-TEST(WizardScreen, ShowsTheStoresFailureOnItsStep) {
-    UiHarness ui;
-    WizardScreen* wizard = ui.window->wizardScreen();
-    demoAtFlash(ui);
+TEST_F(WizardWindow, ShowsTheStoresFailureOnItsStep) {
+    demoAtFlash();
     ui.store->simulator()->setClosed(true);
     ui.store->flash();
     ui.advance(6.0);
@@ -104,13 +106,11 @@ TEST(WizardScreen, ShowsTheStoresFailureOnItsStep) {
 
 // A refused port: the help stands under the unchanged status, and under the error of an
 // operation whose reconnect is refused.
-TEST(WizardScreen, ShowsThePortOpenHelpUnderTheStatusAndTheError) {
-    UiHarness ui;
+TEST_F(WizardWindow, ShowsThePortOpenHelpUnderTheStatusAndTheError) {
     const std::string port = ui.folder.write("ttyACM0", {}).string();
     ui.bench->listing->set({SerialPort{port}});
     ui.bench->refuseOpens = EACCES;
     ui.begin(FlasherMode::flash);
-    WizardScreen* wizard = ui.window->wizardScreen();
     ui.click(wizard->continueButton());
     ui.advance(1.2);
     ToneLabel* help =
@@ -133,10 +133,8 @@ TEST(WizardScreen, ShowsThePortOpenHelpUnderTheStatusAndTheError) {
 
 // The keys never write a calculator by themselves: Return presses the button the user moved to
 // (Back, not Flash), Escape is Back, and in a confirmation Return and Escape both answer Cancel.
-TEST(WizardScreen, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
-    UiHarness ui;
-    WizardScreen* wizard = ui.window->wizardScreen();
-    demoAtFlash(ui);
+TEST_F(WizardWindow, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
+    demoAtFlash();
     ui.window->activateWindow(); // the skip-backup question had the keyboard
     ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
     ui.press(Qt::Key_Escape);
@@ -152,7 +150,7 @@ TEST(WizardScreen, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
     ASSERT_EQ(ui.store->wizard().step, WizardStep::flash);
 
     for (const Qt::Key answer : {Qt::Key_Return, Qt::Key_Escape}) {
-        ui.click(flashBody(ui)->flashButton());
+        ui.click(flashBody()->flashButton());
         ASSERT_TRUE(QTest::qWaitForWindowActive(ui.confirmation()));
         QTest::keyClick(QApplication::focusWidget(), answer);
         ui.settle();
@@ -165,16 +163,14 @@ TEST(WizardScreen, KeysActOnTheFocusedButtonAndNeverConfirmAFlash) {
 
 // Leaving asks first only when something is at stake: Ctrl+Q while the calculator is busy (when
 // Back and Back to welcome are hidden), Back to welcome once the calculator has been read.
-TEST(MainWindow, CtrlQAndBackToWelcomeAskOnlyWhenSomethingIsAtStake) {
-    UiHarness ui;
-    WizardScreen* wizard = ui.window->wizardScreen();
+TEST_F(WizardWindow, CtrlQAndBackToWelcomeAskOnlyWhenSomethingIsAtStake) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(ui.window.get()));
     ui.begin(FlasherMode::demo);
     ui.click(wizard->continueButton());
     ui.click(wizard->welcomeButton()); // nothing to lose yet: no question
     EXPECT_EQ(ui.window->currentScreen(), ui.window->welcomeScreen());
 
-    demoAtBackup(ui);
+    demoAtBackup();
     ui.press(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(ui.quits, 1);
     ui.platform.background->holdNextJobs(1); // a read of the calculator that does not end
