@@ -158,10 +158,8 @@ TEST(BatchLog, FindsTheNewestBackupOfAUnitAmongTheNumberedNames) {
 TEST(ProbeScreen, ShowsAnUnsupportedChipInABoxAndBackLeaves) {
     UiHarness ui;
     ProbeScreen* probe = ui.window->probeScreen();
-    ui.begin(FlasherMode::probe);
-    ui.advance(1.2);
-    EXPECT_FALSE(probe->errorBox()->isVisible());
     ui.bench->makeUnsupported();
+    ui.begin(FlasherMode::probe);
     ui.advance(1.2);
     ASSERT_TRUE(probe->errorBox()->isVisible());
     EXPECT_EQ(probe->errorBox()->message(), QString::fromStdString(*ui.store->lastError()));

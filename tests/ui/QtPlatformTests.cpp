@@ -15,12 +15,10 @@ TEST(QtMainQueue, RunsPostsOnTheMainThreadAndCancelsDelayedJobs) {
     auto queue = std::make_shared<QtMainQueue>();
     EXPECT_TRUE(queue->isMainThread());
     std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> workerSawMain{true};
-    std::thread worker([&] {
-        workerSawMain = queue->isMainThread();
-        queue->post([&] { ranOnMain = queue->isMainThread(); });
-    });
-    worker.join();
+    const bool workerSawMain = std::async(std::launch::async, [&] {
+                                   queue->post([&] { ranOnMain = queue->isMainThread(); });
+                                   return queue->isMainThread();
+                               }).get();
     EXPECT_FALSE(workerSawMain);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ranOnMain.load(); }, 2000));
 
