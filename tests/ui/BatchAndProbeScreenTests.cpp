@@ -132,10 +132,10 @@ TEST(BatchScreen, OffersTheButtonsOfEachPhaseShowsItsFailureAndStopBatchAsks) {
 
     // A unit is under way: Stop batch asks first.
     ui.click(batch->stopButton());
-    ui.click(UiHarness::button(*batch->confirmation(), "Cancel"));
+    ui.click(UiHarness::button(batch->confirmation(), "Cancel"));
     EXPECT_EQ(ui.platform.app->quitCount, 0);
     ui.click(batch->stopButton());
-    ui.click(UiHarness::button(*batch->confirmation(), "Stop batch"));
+    ui.click(UiHarness::button(batch->confirmation(), "Stop batch"));
     EXPECT_EQ(ui.platform.app->quitCount, 1);
 }
 

@@ -92,9 +92,9 @@ struct UiHarness {
         settle();
     }
 
-    /// The confirmation's button with this text.
-    static QAbstractButton* button(QMessageBox& box, const QString& text) {
-        const QList<QAbstractButton*> buttons = box.buttons();
+    /// The confirmation's button with this text; none without a confirmation.
+    static QAbstractButton* button(QMessageBox* box, const QString& text) {
+        const QList<QAbstractButton*> buttons = box ? box->buttons() : QList<QAbstractButton*>();
         const auto found = std::ranges::find(buttons, text, &QAbstractButton::text);
         return found == buttons.end() ? nullptr : *found;
     }
