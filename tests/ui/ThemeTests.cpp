@@ -73,6 +73,8 @@ TEST(ElidedLabel, WrapsBetweenWordsAndShortensOnlyAWordTooLongForALine) {
     for (const QString& line : lines) {
         EXPECT_LE(metrics.horizontalAdvance(line), width);
     }
+    label.lines(10000, &elided);
+    EXPECT_FALSE(elided);
 }
 
 } // namespace
