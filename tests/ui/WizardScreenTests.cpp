@@ -33,8 +33,7 @@ struct WizardWindow : ::testing::Test {
         ui.click(wizard->continueButton());
     }
 
-    /// A DEMO session at the flash step: backup skipped (asked and confirmed), the demo image
-    /// chosen.
+    /// A DEMO session at the flash step: backup skipped (asked and confirmed), an image chosen.
     void demoAtFlash() {
         demoAtBackup();
         ui.click(static_cast<BackupStepBody*>(wizard->body(WizardStep::backup))->skipButton());
