@@ -15,12 +15,10 @@ TEST(QtMainQueue, RunsPostsOnTheMainThreadAndCancelsDelayedJobs) {
     auto queue = std::make_shared<QtMainQueue>();
     EXPECT_TRUE(queue->isMainThread());
     std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> workerSawMain{true};
-    std::thread worker([&] {
-        workerSawMain = queue->isMainThread();
-        queue->post([&] { ranOnMain = queue->isMainThread(); });
-    });
-    worker.join();
+    const bool workerSawMain = std::async(std::launch::async, [&] {
+                                   queue->post([&] { ranOnMain = queue->isMainThread(); });
+                                   return queue->isMainThread();
+                               }).get();
     EXPECT_FALSE(workerSawMain);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ranOnMain.load(); }, 2000));
 
@@ -44,12 +42,19 @@ TEST(QtMainQueue, RunsPostsOnTheMainThreadAndCancelsDelayedJobs) {
     EXPECT_FALSE(ranAfterTearDown);
 }
 
-// The sample image beside the program is offered while simulating only, never for a real
-// calculator.
-TEST(DemoFirmware, OpenDialogsStartInItsFolderOnlyWhileSimulating) {
+// The real Qt platform runs device work on a thread of its own, so a slow calculator never
+// freezes the window; its open dialogs start in the folder of the sample image beside the program
+// while simulating only, never for a real calculator.
+TEST(QtPlatform, RunsDeviceWorkOffTheMainThreadAndOffersTheDemoFolderOnlyWhileSimulating) {
     ASSERT_TRUE(demoFirmwareFolder().has_value());
     TempDir folder;
     QtStorePlatform qt = QtStorePlatform::make(QString::fromStdString((folder / "s.ini").string()));
+    std::promise<std::thread::id> ranOn;
+    qt.platform.background->run([&] { ranOn.set_value(std::this_thread::get_id()); });
+    std::future<std::thread::id> thread = ranOn.get_future();
+    ASSERT_EQ(thread.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_NE(thread.get(), std::this_thread::get_id());
+
     auto store = FlasherStore::create(qt.platform);
     qt.startOpenDialogsInDemoFolder(store);
     EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
@@ -59,18 +64,6 @@ TEST(DemoFirmware, OpenDialogsStartInItsFolderOnlyWhileSimulating) {
     EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
     store.reset();
     EXPECT_EQ(qt.dialogs->openFileStartFolder(), std::nullopt);
-}
-
-// The real Qt platform runs device work on a thread of its own, so a slow calculator never
-// freezes the window.
-TEST(QtPlatform, RunsDeviceWorkOffTheMainThread) {
-    TempDir folder;
-    QtStorePlatform qt = QtStorePlatform::make(QString::fromStdString((folder / "s.ini").string()));
-    std::promise<std::thread::id> ranOn;
-    qt.platform.background->run([&] { ranOn.set_value(std::this_thread::get_id()); });
-    std::future<std::thread::id> thread = ranOn.get_future();
-    ASSERT_EQ(thread.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    EXPECT_NE(thread.get(), std::this_thread::get_id());
 }
 
 } // namespace
