@@ -1,6 +1,7 @@
 #include "UiHarness.h"
 
 #include "ui/Theme.h"
+#include "ui/platform/ColorSchemeFollower.h"
 #include "ui/widgets/ElidedLabel.h"
 
 #include <cmath>
@@ -54,6 +55,22 @@ TEST(Theme, EveryTextReadsAtFourAndAHalfToOneInBothSchemes) {
                 << foreground.name().toStdString() << " on " << background.name().toStdString();
         }
     }
+}
+
+// The application's own follower (as the program runs it) applies the desktop's scheme and
+// applies it again when the desktop's theme changes.
+TEST(Theme, TheApplicationFollowsThePlatformsSchemeAndLooksAgainWhenItChanges) {
+    UiHarness ui;
+    ColorSchemeFollower follower;
+    // The offscreen platform has a light palette and no desktop portal.
+    EXPECT_EQ(follower.scheme(), Theme::ColorScheme::light);
+
+    QApplication::setPalette(Theme::palette(Theme::ColorScheme::dark));
+    QEvent themeChange(QEvent::ThemeChange);
+    QApplication::sendEvent(ui.window->windowHandle(), &themeChange);
+    ui.settle();
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window),
+              Theme::palette(Theme::ColorScheme::light).color(QPalette::Window));
 }
 
 TEST(ElidedLabel, WrapsBetweenWordsAndShortensOnlyAWordTooLongForALine) {
