@@ -68,13 +68,6 @@ struct World {
         return store().isBatchSession() &&
                std::find(phases.begin(), phases.end(), store().batchPhase()) != phases.end();
     }
-    // What the session shows: success, error, progress, page preview and busy, empty when none.
-    std::vector<std::string> shown() {
-        const FlasherStore& s = store();
-        return {s.successMessage().value_or(""), s.lastError().value_or(""),
-                s.progress() ? std::to_string(*s.progress()) : "", s.flashPageHeader().value_or(""),
-                s.wizard().isBusy ? "busy" : ""};
-    }
 
     // Each page of a calculator may hold what it held when the last session ended, or the page of
     // an image a flash of this session was confirmed with.
@@ -88,7 +81,7 @@ struct World {
 
     // The user left the session: from now on every calculator keeps what it holds.
     void sessionEnded() {
-        quiet = shown();
+        quiet = shown(store());
         for (auto& [calculator, pages] : allowed) {
             const auto now = pagesOf(applicationOf(*calculator));
             for (std::size_t page = 0; page < now.size(); ++page) {
@@ -333,7 +326,7 @@ std::optional<std::string> brokenPromise(World& w, bool byUser,
         return "a session holds the other device's connection";
     }
     if (w.quiet) {
-        const auto now = w.shown();
+        const auto now = shown(store);
         for (std::size_t index = 0; index < now.size(); ++index) {
             if (!now[index].empty() && now[index] != (*w.quiet)[index]) {
                 return "work of an ended session showed its results in the next one";
