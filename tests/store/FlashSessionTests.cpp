@@ -39,8 +39,7 @@ TEST(FlashSession, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompet
 TEST(FlashSession, ADeadClientIsReplacedBeforeTheOperationAndADeadMonitorFailsIt) {
     for (const bool monitorDead : {false, true}) {
         StoreHarness h;
-        h.begin(FlasherMode::flash);
-        h.advanceStep();
+        h.toProgrammingMode();
         h.bench->silenceOpenConnections();
         h.bench->allSilent = monitorDead;
         h.advanceStep(); // the backup step reads the calculator
@@ -65,8 +64,7 @@ TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
     StoreHarness h;
     h.bench->makeUnsupported();
     h.store->start();
-    h.begin(FlasherMode::flash);
-    h.advanceStep();
+    h.toProgrammingMode();
     EXPECT_TRUE(h.store->client());
     EXPECT_FALSE(h.store->canBackup());
     EXPECT_FALSE(h.store->wizard().canAdvance());
@@ -79,8 +77,7 @@ TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
 TEST(FlashSession, TheListingDecidesWhatAPassTriesAndAnUnplugClosesTheClient) {
     StoreHarness h;
     h.bench->listing->set({SerialPort{"/dev/cu.usbserial-1420"}});
-    h.begin(FlasherMode::flash);
-    h.advanceStep();
+    h.toProgrammingMode();
     EXPECT_EQ(h.bench->opens, 0);
     h.bench->listing->set(
         {SerialPort{"/dev/cu.usbserial-1420"}, SerialPort{"/dev/cu.usbmodem14101"}});
@@ -145,8 +142,7 @@ TEST(FlashSession, ARefusedPortGetsItsHelp) {
     const std::string port = "/dev/cu.usbmodem14101";
     h.bench->refuseOpens = EACCES;
     h.store->start();
-    h.begin(FlasherMode::flash);
-    h.advanceStep();
+    h.toProgrammingMode();
     EXPECT_EQ(h.store->portOpenHelp(), serialOpenHelp(port, EACCES));
     EXPECT_FALSE(h.store->lastError());
     h.bench->refuseOpens = 0;

@@ -7,18 +7,9 @@ using namespace pelwick::testing;
 
 namespace {
 
-// An application image whose displayed checksum is 0xVVVV.
-Bytes imageWithChecksum(std::uint8_t value) {
-    Bytes image(0x1C000, 0x00);
-    image[0] = value;
-    image[1] = 0x01;
-    return image;
-}
-
 // A DEMO session connected at the programming-mode step.
 void connectDemo(StoreHarness& h) {
-    h.begin(FlasherMode::demo);
-    h.advanceStep();
+    h.toProgrammingMode(FlasherMode::demo);
     h.platform.advance(3.0);
     h.pass();
     ASSERT_TRUE(h.store->client());
@@ -98,7 +89,11 @@ TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
 TEST(StoreCore, AFileChosenBeforeTheReadIsJudgedAgainAfterIt) {
     StoreHarness h;
     connectDemo(h);
-    h.store->applyFirmware(h.folder.write("same.bin", imageWithChecksum(0x90))); // the simulator's
+    // An image whose checksum, 9090h, is the simulator's.
+    Bytes same(0x1C000, 0x00);
+    same[0] = 0x90;
+    same[1] = 0x01;
+    h.store->applyFirmware(h.folder.write("same.bin", same));
     ASSERT_TRUE(h.store->firmwareAssessment());
     EXPECT_FALSE(h.store->firmwareAssessment()->onCalculator());
     h.advanceStep();

@@ -64,10 +64,15 @@ struct StoreHarness {
         platform.settle();
     }
 
+    /// Begins `mode` and continues to the programming-mode step, letting its pass finish.
+    void toProgrammingMode(FlasherMode mode = FlasherMode::flash) {
+        begin(mode);
+        advanceStep();
+    }
+
     /// A FLASH session at the backup step: connected and firmware read.
     void reachBackupStep() {
-        begin(FlasherMode::flash);
-        advanceStep();
+        toProgrammingMode();
         advanceStep();
     }
 

@@ -45,22 +45,20 @@ public:
 
     bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
 
-    /// Runs posted jobs, including the ones they post, until none is left; returns how many ran.
-    std::size_t drain() {
+    /// Runs posted jobs, including the ones they post, until none is left.
+    void drain() {
         requireMainThread();
-        std::size_t ran = 0;
         for (;;) {
             std::function<void()> job;
             {
                 std::lock_guard<std::mutex> guard(mutex_);
                 if (posted_.empty()) {
-                    return ran;
+                    return;
                 }
                 job = std::move(posted_.front());
                 posted_.pop_front();
             }
             job();
-            ++ran;
         }
     }
 
