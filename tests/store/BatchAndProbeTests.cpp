@@ -12,6 +12,10 @@ TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
     auto& store = *h.store;
     const Bytes preloaded = h.bench->application();
     const auto backups = h.folder / "backups";
+    // A file under unit 1's name (another Pelwick, or a retried unit's first backup) is kept.
+    std::filesystem::create_directory(backups);
+    const Bytes earlier(16, 0x5A);
+    h.folder.write("backups/hp15c-20260105-143209-001.bin", earlier);
     std::vector<BatchPhase> phases;
     h.observe = [&] {
         if (phases.empty() || phases.back() != store.batchPhase()) {
@@ -30,7 +34,9 @@ TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
         return readWholeFile(backups /
                              ("hp15c-20260105-143209-00" + std::to_string(unit) + ".bin"));
     };
-    EXPECT_EQ(backupOf(1), preloaded);
+    EXPECT_EQ(backupOf(1), earlier);
+    EXPECT_EQ(readWholeFile(backups / "hp15c-20260105-143209-001-2.bin"), preloaded);
+    EXPECT_EQ(store.backupFileName(), "hp15c-20260105-143209-001-2.bin");
     // The calculator left attached is not touched again until the next unit.
     const int opens = h.bench->opens;
     h.platform.advance(3.0);
