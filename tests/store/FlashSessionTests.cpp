@@ -54,12 +54,20 @@ TEST(FlashSession, ADeadClientIsReplacedBeforeTheOperation) {
     EXPECT_EQ(h.bench->opens, 2); // the live client was kept
 }
 
-// An unsupported chip is refused before anything is read or written; later passes only ping it.
-TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
+// A pass tries a monitor's port, not another cable's. An unsupported chip found there is refused
+// before anything is read or written and stays connected; later passes only ping it. Unplugging
+// closes the client.
+TEST(FlashSession, ThePassTriesTheMonitorAndAnUnsupportedChipStaysConnectedWithNothingEnabled) {
     StoreHarness h;
     h.bench->makeUnsupported();
+    h.bench->listing->set({SerialPort{"/dev/cu.usbserial-1420"}});
     h.store->start();
     h.toProgrammingMode();
+    EXPECT_EQ(h.bench->opens, 0);
+    h.bench->listing->set(
+        {SerialPort{"/dev/cu.usbserial-1420"}, SerialPort{"/dev/cu.usbmodem14101"}});
+    h.pass();
+    EXPECT_EQ(h.store->portPath(), "/dev/cu.usbmodem14101");
     EXPECT_TRUE(h.store->client());
     EXPECT_FALSE(h.store->canBackup());
     EXPECT_FALSE(h.store->wizard().canAdvance());
@@ -67,17 +75,6 @@ TEST(FlashSession, AnUnsupportedChipStaysConnectedWithNothingEnabled) {
     h.platform.advance(3.0);
     EXPECT_EQ(h.bench->opens, 1);
     EXPECT_EQ(h.notifications, notifications);
-}
-
-TEST(FlashSession, TheListingDecidesWhatAPassTriesAndAnUnplugClosesTheClient) {
-    StoreHarness h;
-    h.bench->listing->set({SerialPort{"/dev/cu.usbserial-1420"}});
-    h.toProgrammingMode();
-    EXPECT_EQ(h.bench->opens, 0);
-    h.bench->listing->set(
-        {SerialPort{"/dev/cu.usbserial-1420"}, SerialPort{"/dev/cu.usbmodem14101"}});
-    h.pass();
-    EXPECT_EQ(h.store->portPath(), "/dev/cu.usbmodem14101");
 
     h.bench->listing->set({});
     h.pass();
