@@ -30,11 +30,7 @@ TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
                                                BatchPhase::backingUp, BatchPhase::flashing,
                                                BatchPhase::unitDone}));
     EXPECT_FALSE(store.client());
-    const auto backupOf = [&](int unit) {
-        return readWholeFile(backups /
-                             ("hp15c-20260105-143209-00" + std::to_string(unit) + ".bin"));
-    };
-    EXPECT_EQ(backupOf(1), earlier);
+    EXPECT_EQ(readWholeFile(backups / "hp15c-20260105-143209-001.bin"), earlier);
     EXPECT_EQ(readWholeFile(backups / "hp15c-20260105-143209-001-2.bin"), preloaded);
     EXPECT_EQ(store.backupFileName(), "hp15c-20260105-143209-001-2.bin");
     // The calculator left attached is not touched again until the next unit.
@@ -46,7 +42,8 @@ TEST(BatchSession, UnitsAreBackedUpAndFlashedUnderTheirNumbers) {
     h.platform.advance(1.0);
     EXPECT_EQ(store.batchUnitNumber(), 2);
     EXPECT_EQ(store.batchPhase(), BatchPhase::unitDone);
-    EXPECT_EQ(backupOf(2), patternImage(5)); // the same calculator, flashed as unit 1
+    // The same calculator, flashed as unit 1.
+    EXPECT_EQ(readWholeFile(backups / "hp15c-20260105-143209-002.bin"), patternImage(5));
 }
 
 TEST(BatchSession, StopBatchQuitsEvenWhileFlashingAndTheUnitReportsNothing) {

@@ -423,8 +423,7 @@ TEST(SessionExplorer, RandomSessionsKeepTheirPromises) {
         std::ostringstream report;
         report << "seed " << seed << ": " << failure->what << "\nshortened sequence:";
         for (const Step& step : shortened(steps, *failure)) {
-            const Action& action = actions[step.action];
-            report << "\n  " << action.name << " " << step.value
+            report << "\n  " << actions[step.action].name << " " << step.value
                    << (step.settle ? "" : " (answers still on their way)");
         }
         report << "\nrepeat: PELWICK_EXPLORE_SEED=" << seed << " PELWICK_EXPLORE_COUNT=1";
