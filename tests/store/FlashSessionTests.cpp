@@ -16,10 +16,8 @@ TEST(FlashSession, AConnectionThatAnswersAfterTheWatchdogIsClosedAndNoPassCompet
     h.begin(FlasherMode::flash);
     h.platform.background->holdNextJobs(1);
     h.advanceStep();
-    // A second pass would open the same port again.
-    const std::size_t jobs = h.platform.background->submittedCount();
-    h.pass();
-    EXPECT_EQ(h.platform.background->submittedCount(), jobs);
+    h.pass(); // a second pass would open the same port again
+    EXPECT_EQ(h.bench->opens, 0);
 
     h.platform.advance(2.6); // past the watchdog
     const int notifications = h.notifications;

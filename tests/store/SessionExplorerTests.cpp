@@ -54,7 +54,7 @@ struct World {
         h.platform.background->setOneByOne(true);
         h.store->start();
         h.platform.settle();
-        watch(bench->calculator);
+        watch(h.bench->calculator);
     }
 
     FlasherStore& store() { return *h.store; }
@@ -93,7 +93,7 @@ struct World {
     // The user confirmed writing the chosen image to the session's calculator.
     void confirmed() {
         quiet.reset();
-        const auto device = store().usingSimulator() ? store().simulator() : bench->calculator;
+        const auto device = store().usingSimulator() ? store().simulator() : h.bench->calculator;
         if (chosen && allowed.count(device)) {
             const auto pages = pagesOf(*chosen);
             for (std::size_t page = 0; page < pages.size(); ++page) {
@@ -111,7 +111,6 @@ struct World {
     }
 
     StoreHarness h;
-    std::shared_ptr<SimulatedBench> bench = h.bench;
     std::filesystem::path backups = h.folder / "backups";
     std::vector<std::filesystem::path> files;
     std::optional<Bytes> chosen;
@@ -248,11 +247,11 @@ const std::vector<Action> actions{
          w.stopped = true; // the application quits
      }},
     {"unplug or plug in", false, 1,
-     [](World& w) { return w.bench->listing->listPorts().empty() ? 8 : 1; },
+     [](World& w) { return w.h.bench->listing->listPorts().empty() ? 8 : 1; },
      [](World& w, int) {
-         const bool plugged = !w.bench->listing->listPorts().empty();
-         w.bench->listing->set(plugged ? std::vector<SerialPort>{}
-                                       : std::vector{SerialPort{"/dev/cu.usbmodem14101"}});
+         const bool plugged = !w.h.bench->listing->listPorts().empty();
+         w.h.bench->listing->set(plugged ? std::vector<SerialPort>{}
+                                         : std::vector{SerialPort{"/dev/cu.usbmodem14101"}});
      }},
     // 0: the connections open now stop answering, 1: every connection does, 2: all answer.
     {"line", false, 3,
@@ -261,9 +260,9 @@ const std::vector<Action> actions{
          return idle || w.h.platform.background->heldCount() > 0 ? 8 : 2;
      },
      [](World& w, int change) {
-         w.bench->silenceOpenConnections();
-         w.bench->deadUpTo = change == 2 ? 0 : w.bench->deadUpTo.load();
-         w.bench->allSilent = change == 1;
+         w.h.bench->silenceOpenConnections();
+         w.h.bench->deadUpTo = change == 2 ? 0 : w.h.bench->deadUpTo.load();
+         w.h.bench->allSilent = change == 1;
      }},
     {"rewrite a.bin", false, 2, [](World&) { return 1; },
      [](World& w, int original) { w.h.folder.write("a.bin", images[original ? 0 : 3]); }},
