@@ -54,7 +54,7 @@ struct World {
         h.platform.background->setOneByOne(true);
         h.store->start();
         h.platform.settle();
-        watch(bench->calculator);
+        watch(h.bench->calculator);
     }
 
     FlasherStore& store() { return *h.store; }
@@ -67,13 +67,6 @@ struct World {
     bool inBatch(std::initializer_list<BatchPhase> phases) {
         return store().isBatchSession() &&
                std::find(phases.begin(), phases.end(), store().batchPhase()) != phases.end();
-    }
-    // What the session shows: success, error, progress, page preview and busy, empty when none.
-    std::vector<std::string> shown() {
-        const FlasherStore& s = store();
-        return {s.successMessage().value_or(""), s.lastError().value_or(""),
-                s.progress() ? std::to_string(*s.progress()) : "", s.flashPageHeader().value_or(""),
-                s.wizard().isBusy ? "busy" : ""};
     }
 
     // Each page of a calculator may hold what it held when the last session ended, or the page of
@@ -88,7 +81,7 @@ struct World {
 
     // The user left the session: from now on every calculator keeps what it holds.
     void sessionEnded() {
-        quiet = shown();
+        quiet = shown(store());
         for (auto& [calculator, pages] : allowed) {
             const auto now = pagesOf(applicationOf(*calculator));
             for (std::size_t page = 0; page < now.size(); ++page) {
@@ -100,7 +93,7 @@ struct World {
     // The user confirmed writing the chosen image to the session's calculator.
     void confirmed() {
         quiet.reset();
-        const auto device = store().usingSimulator() ? store().simulator() : bench->calculator;
+        const auto device = store().usingSimulator() ? store().simulator() : h.bench->calculator;
         if (chosen && allowed.count(device)) {
             const auto pages = pagesOf(*chosen);
             for (std::size_t page = 0; page < pages.size(); ++page) {
@@ -118,7 +111,6 @@ struct World {
     }
 
     StoreHarness h;
-    std::shared_ptr<SimulatedBench> bench = h.bench;
     std::filesystem::path backups = h.folder / "backups";
     std::vector<std::filesystem::path> files;
     std::optional<Bytes> chosen;
@@ -255,11 +247,11 @@ const std::vector<Action> actions{
          w.stopped = true; // the application quits
      }},
     {"unplug or plug in", false, 1,
-     [](World& w) { return w.bench->listing->listPorts().empty() ? 8 : 1; },
+     [](World& w) { return w.h.bench->listing->listPorts().empty() ? 8 : 1; },
      [](World& w, int) {
-         const bool plugged = !w.bench->listing->listPorts().empty();
-         w.bench->listing->set(plugged ? std::vector<SerialPort>{}
-                                       : std::vector{SerialPort{"/dev/cu.usbmodem14101"}});
+         const bool plugged = !w.h.bench->listing->listPorts().empty();
+         w.h.bench->listing->set(plugged ? std::vector<SerialPort>{}
+                                         : std::vector{SerialPort{"/dev/cu.usbmodem14101"}});
      }},
     // 0: the connections open now stop answering, 1: every connection does, 2: all answer.
     {"line", false, 3,
@@ -268,9 +260,9 @@ const std::vector<Action> actions{
          return idle || w.h.platform.background->heldCount() > 0 ? 8 : 2;
      },
      [](World& w, int change) {
-         w.bench->silenceOpenConnections();
-         w.bench->deadUpTo = change == 2 ? 0 : w.bench->deadUpTo.load();
-         w.bench->allSilent = change == 1;
+         w.h.bench->silenceOpenConnections();
+         w.h.bench->deadUpTo = change == 2 ? 0 : w.h.bench->deadUpTo.load();
+         w.h.bench->allSilent = change == 1;
      }},
     {"rewrite a.bin", false, 2, [](World&) { return 1; },
      [](World& w, int original) { w.h.folder.write("a.bin", images[original ? 0 : 3]); }},
@@ -333,7 +325,7 @@ std::optional<std::string> brokenPromise(World& w, bool byUser,
         return "a session holds the other device's connection";
     }
     if (w.quiet) {
-        const auto now = w.shown();
+        const auto now = shown(store);
         for (std::size_t index = 0; index < now.size(); ++index) {
             if (!now[index].empty() && now[index] != (*w.quiet)[index]) {
                 return "work of an ended session showed its results in the next one";
@@ -430,8 +422,7 @@ TEST(SessionExplorer, RandomSessionsKeepTheirPromises) {
         std::ostringstream report;
         report << "seed " << seed << ": " << failure->what << "\nshortened sequence:";
         for (const Step& step : shortened(steps, *failure)) {
-            const Action& action = actions[step.action];
-            report << "\n  " << action.name << " " << step.value
+            report << "\n  " << actions[step.action].name << " " << step.value
                    << (step.settle ? "" : " (answers still on their way)");
         }
         report << "\nrepeat: PELWICK_EXPLORE_SEED=" << seed << " PELWICK_EXPLORE_COUNT=1";

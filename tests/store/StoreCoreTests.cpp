@@ -7,23 +7,6 @@ using namespace pelwick::testing;
 
 namespace {
 
-// An application image whose displayed checksum is 0xVVVV.
-Bytes imageWithChecksum(std::uint8_t value) {
-    Bytes image(0x1C000, 0x00);
-    image[0] = value;
-    image[1] = 0x01;
-    return image;
-}
-
-// A DEMO session connected at the programming-mode step.
-void connectDemo(StoreHarness& h) {
-    h.begin(FlasherMode::demo);
-    h.advanceStep();
-    h.platform.advance(3.0);
-    h.pass();
-    ASSERT_TRUE(h.store->client());
-}
-
 // A new store reads the mode (anything but a mode's name means DEMO) and fast transfer (off
 // when missing) from the settings.
 TEST(StoreCore, TheSettingsAreReadBack) {
@@ -43,9 +26,9 @@ TEST(StoreCore, TheSettingsAreReadBack) {
 }
 
 // DEMO runs the wizard in virtual time: the calculator answers 3 s after the wizard looks for
-// it; a flash makes a cable's pauses unless fast transfer (a setting of its own) is on, shows its
-// progress on a bar that only runs forward and the verify on a fresh one, and leaves the image in
-// the simulator.
+// it; a file chosen before the firmware is read is judged again after the read; a flash makes a
+// cable's pauses unless fast transfer (a setting of its own) is on, shows its progress on a bar
+// that only runs forward and the verify on a fresh one, and leaves the image in the simulator.
 TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
     for (const bool fast : {false, true}) {
         StoreHarness h;
@@ -60,7 +43,17 @@ TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
         h.platform.advance(1.2);
         ASSERT_TRUE(store.client());
         EXPECT_EQ(store.portPath(), "/dev/cu.usbmodemDEMO");
+        // A file chosen before the read is judged again after it: its checksum, 9090h, is the
+        // simulator's.
+        Bytes same(0x1C000, 0x00);
+        same[0] = 0x90;
+        same[1] = 0x01;
+        store.applyFirmware(h.folder.write("same.bin", same));
+        ASSERT_TRUE(store.firmwareAssessment());
+        EXPECT_FALSE(store.firmwareAssessment()->onCalculator());
         h.advanceStep();
+        EXPECT_EQ(store.firmwareAssessment()->kind(),
+                  FirmwareFileAssessment::Kind::alreadyOnCalculator);
         store.skipBackup();
         store.advance();
         store.applyFirmware(h.folder.write("voyager.rom", patternImage(7)));
@@ -95,24 +88,15 @@ TEST(DemoSession, FlashesInVirtualTimeAtTheChosenPace) {
     }
 }
 
-TEST(StoreCore, AFileChosenBeforeTheReadIsJudgedAgainAfterIt) {
-    StoreHarness h;
-    connectDemo(h);
-    h.store->applyFirmware(h.folder.write("same.bin", imageWithChecksum(0x90))); // the simulator's
-    ASSERT_TRUE(h.store->firmwareAssessment());
-    EXPECT_FALSE(h.store->firmwareAssessment()->onCalculator());
-    h.advanceStep();
-    EXPECT_EQ(h.store->firmwareAssessment()->kind(),
-              FirmwareFileAssessment::Kind::alreadyOnCalculator);
-}
-
 TEST(StoreCore, TheLoopIdlesOnTheWelcomeScreenAndWhileADialogIsOpen) {
     StoreHarness h;
     h.store->start();
     h.platform.advance(5.0);
     EXPECT_EQ(h.platform.background->submittedCount(), 0u);
 
-    connectDemo(h);
+    h.toProgrammingMode(FlasherMode::demo);
+    h.platform.advance(3.5); // the simulated calculator answers after 3 s
+    ASSERT_TRUE(h.store->client());
     const std::size_t jobs = h.platform.background->submittedCount();
     h.platform.advance(2.0);
     EXPECT_EQ(h.platform.background->submittedCount(), jobs + 2); // one ping a second

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pelwick::testing {
 
@@ -63,10 +64,15 @@ struct StoreHarness {
         platform.settle();
     }
 
+    /// Begins `mode` and continues to the programming-mode step, letting its pass finish.
+    void toProgrammingMode(FlasherMode mode = FlasherMode::flash) {
+        begin(mode);
+        advanceStep();
+    }
+
     /// A FLASH session at the backup step: connected and firmware read.
     void reachBackupStep() {
-        begin(FlasherMode::flash);
-        advanceStep();
+        toProgrammingMode();
         advanceStep();
     }
 
@@ -88,6 +94,13 @@ struct StoreHarness {
     std::string published;
     std::function<void()> observe;
 };
+
+/// What the session shows: success, error, progress, page preview and busy, empty when none.
+inline std::vector<std::string> shown(const FlasherStore& s) {
+    return {s.successMessage().value_or(""), s.lastError().value_or(""),
+            s.progress() ? std::to_string(*s.progress()) : "", s.flashPageHeader().value_or(""),
+            s.wizard().isBusy ? "busy" : ""};
+}
 
 /// A batch of `firmware.bin` (backups into `folder / "backups"` when `autoSave`), started.
 inline void startBatch(StoreHarness& h, bool autoSave) {

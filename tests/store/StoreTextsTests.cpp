@@ -77,8 +77,7 @@ TEST(StoreTexts, EachSituationPublishesItsTexts) {
 
     StoreHarness other;
     other.bench->listing->set({SerialPort{"/dev/cu.usbserial-1420"}});
-    other.begin(FlasherMode::flash);
-    other.advanceStep();
+    other.toProgrammingMode();
     expectTexts(other, "a cable without the monitor", cableHint);
     other.bench->makeUnsupported();
     other.bench->listing->set({SerialPort{"/dev/cu.usbmodem14101"}});

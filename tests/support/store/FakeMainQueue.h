@@ -19,7 +19,7 @@ namespace pelwick::testing {
 /// (see FakePlatform::advance), so a 2.5-second watchdog costs no real time.
 class FakeMainQueue : public MainQueue {
 public:
-    FakeMainQueue() : owner_(std::this_thread::get_id()), origin_(MonotonicClock::now()) {}
+    FakeMainQueue() : owner_(std::this_thread::get_id()) {}
 
     void post(std::function<void()> job) override {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -39,28 +39,27 @@ public:
     }
 
     MonotonicClock::time_point now() const override {
-        return origin_ + std::chrono::duration_cast<MonotonicClock::duration>(
-                             std::chrono::duration<double>(elapsed_));
+        // The clock starts at its epoch; only differences between its readings matter.
+        return MonotonicClock::time_point(std::chrono::duration_cast<MonotonicClock::duration>(
+            std::chrono::duration<double>(elapsed_)));
     }
 
     bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
 
-    /// Runs posted jobs, including the ones they post, until none is left; returns how many ran.
-    std::size_t drain() {
+    /// Runs posted jobs, including the ones they post, until none is left.
+    void drain() {
         requireMainThread();
-        std::size_t ran = 0;
         for (;;) {
             std::function<void()> job;
             {
                 std::lock_guard<std::mutex> guard(mutex_);
                 if (posted_.empty()) {
-                    return ran;
+                    return;
                 }
                 job = std::move(posted_.front());
                 posted_.pop_front();
             }
             job();
-            ++ran;
         }
     }
 
@@ -115,7 +114,6 @@ private:
     }
 
     const std::thread::id owner_;
-    const MonotonicClock::time_point origin_;
     double elapsed_ = 0;
     mutable std::mutex mutex_;
     std::deque<std::function<void()>> posted_;

@@ -18,10 +18,6 @@ namespace pelwick::testing {
 /// is due now (posted jobs and background jobs, until neither is left), `advance` moves the
 /// virtual clock and runs the delayed jobs in order, settling after each.
 struct FakePlatform {
-    FakePlatform() = default;
-    FakePlatform(const FakePlatform&) = delete;
-    FakePlatform& operator=(const FakePlatform&) = delete;
-
     std::shared_ptr<FakeMainQueue> queue = std::make_shared<FakeMainQueue>();
     std::shared_ptr<FakeBackgroundRunner> background = std::make_shared<FakeBackgroundRunner>();
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();

@@ -26,10 +26,8 @@ public:
 private:
     template <typename T> std::optional<T> value(const std::string& key) const {
         const auto entry = values.find(key);
-        if (entry == values.end() || !std::holds_alternative<T>(entry->second)) {
-            return std::nullopt;
-        }
-        return std::get<T>(entry->second);
+        const T* found = entry == values.end() ? nullptr : std::get_if<T>(&entry->second);
+        return found ? std::optional<T>(*found) : std::nullopt;
     }
 };
 
