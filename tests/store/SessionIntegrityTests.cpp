@@ -10,6 +10,38 @@ using namespace pelwick::testing;
 
 namespace {
 
+// The unit's reconnection pause, backup or flash ends after the user left for a FLASH session;
+// nothing follows it, and neither its results nor its failure reach the new session.
+TEST(SessionIntegrity, AnAbandonedUnitNeitherWritesNorLandsInTheNextSession) {
+    enum Case { pausing, backingUp, flashing, failing };
+    for (const Case c : {pausing, backingUp, flashing, failing}) {
+        StoreHarness h;
+        batchUnitHeld(h, c == backingUp);
+        const Bytes before = h.bench->application();
+        if (c == pausing) {
+            h.bench->silenceOpenConnections();
+        }
+        h.bench->blockReadsUntilTamper = c == failing ? 1 : 0;
+        h.platform.background->releaseHeld();
+        if (c == pausing) {
+            h.platform.settle(); // the unit pauses before it reconnects
+        } else {
+            h.platform.background->waitIdle(); // its answers are on their way
+        }
+        h.store->returnToWelcome();
+        h.begin(FlasherMode::flash);
+        h.platform.advance(5.0);
+        const FlasherStore& store = *h.store;
+        EXPECT_EQ(store.wizard().step, WizardStep::cable) << c;
+        EXPECT_EQ(shown(store), std::vector<std::string>(5, "")) << c;
+        EXPECT_FALSE(store.client()) << c;
+        EXPECT_EQ(h.bench->opens, h.bench->closes) << c;
+        if (c == pausing || c == backingUp) {
+            EXPECT_EQ(h.bench->application(), before) << c;
+        }
+    }
+}
+
 // The shortcut switches the device in DEMO and FLASH but waits while a flash reconnects (that
 // work belongs to the device it started on), and batch and probe sessions swallow it.
 TEST(SessionIntegrity, TheShortcutSwitchesOnlyWhenIdleAndDemoHoldsNoRealPort) {
