@@ -9,16 +9,12 @@ namespace {
 using namespace std::chrono_literals;
 using Style = ProgressDisplay::Style;
 
-FlashPageWrite pageNumber(int index) {
-    return FlashPageWrite{static_cast<std::uint32_t>(0x4000 + index * 512), index, 224, {}};
-}
-
 TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
     std::ostringstream out;
     MonotonicClock::time_point now{};
     ProgressDisplay display(
         out, Style::bar, [&] { return now; }, [] { return 100; });
-    display.page(pageNumber(0));
+    display.page(FlashPageWrite{0x4000, 0, 224, {}});
     display.update(1 / 224.0, FlashProgressPhase::writing);
     const std::string first =
         "\rWriting   [------------------------------]   0%  0.5/112.0 KiB  page 1 of 224\x1b[K";
@@ -31,7 +27,7 @@ TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
     display.note("Going on at the standard pace.");
     EXPECT_TRUE(out.str().starts_with(first + "\nGoing on at the standard pace.\n\rWriting   ["))
         << out.str();
-    display.page(pageNumber(223));
+    display.page(FlashPageWrite{0x4000 + 223 * 512, 223, 224, {}});
     display.update(1.0, FlashProgressPhase::writing);
     EXPECT_TRUE(out.str().ends_with("] 100%  112.0/112.0 KiB  page 224 of 224\x1b[K"));
 }
