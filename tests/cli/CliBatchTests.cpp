@@ -134,15 +134,14 @@ TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
     };
     // The command, its options, and how often the notice shows on standard output and error.
     const std::tuple<std::string, std::vector<std::string>, int, int> cases[] = {
-        {"flash", {"--yes", "--no-backup"}, 1, 0},
-        {"flash", {"--yes", "--no-backup", "-q"}, 0, 0},
-        {"flash", {"--yes", "--no-backup", "--json"}, 0, 1},
-        {"batch", {"--count", "1"}, 0, 1},
-        {"batch", {"--count", "1", "-q", "--json"}, 0, 0},
+        {"flash", {"--fast", "--yes", "--no-backup"}, 1, 0},
+        {"flash", {"--fast", "--yes", "--no-backup", "-q"}, 0, 0},
+        {"flash", {"--fast", "--yes", "--no-backup", "--json"}, 0, 1},
+        {"batch", {"--fast", "--count", "1"}, 0, 1},
+        {"batch", {"--fast", "--count", "1", "-q", "--json"}, 0, 0},
     };
     for (const auto& [command, options, inOut, inErr] : cases) {
-        std::vector<std::string> args = bench.run(command, options);
-        args.push_back("--fast");
+        const std::vector<std::string> args = bench.run(command, options);
         SCOPED_TRACE(::testing::PrintToString(args));
         bench.calculators[0]->delayAppletRun(lastPage, 1.5);
         const CliRun run = runCli(args);

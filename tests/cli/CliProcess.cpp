@@ -90,7 +90,6 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
     if (options.terminal) {
         ::close(slave);
         ::close(std::exchange(fds_[err], master));
-        type(options.input);
     }
 }
 

@@ -121,20 +121,17 @@ TEST(CliVerbosity, TheTraceShowsEveryCommandButNoDataAndQuietLeavesTheResult) {
 
 TEST(CliLocale, WithoutUtf8TheTextsGetAsciiStandIns) {
     TempDir folder;
-    const std::vector<std::string> args{"--demo", "backup", "-o", (folder / "b.bin").string(),
-                                        "--force"};
-    for (const std::vector<std::string>& locale :
-         {std::vector<std::string>{"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"LC_ALL=", "LANG=C"}}) {
-        SCOPED_TRACE(locale.back());
-        const CliRun run = runCli(args, {.environment = locale});
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_TRUE(contains(run.out, "HP 15c Collector's Edition")) << run.out;
-        EXPECT_TRUE(contains(run.err, "Reading firmware... 100%\n")) << run.err;
-        const std::string all =
-            run.out + run.err + runCli({"help", "info"}, {.environment = locale}).out;
-        EXPECT_TRUE(std::all_of(all.begin(), all.end(),
-                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
-    }
+    // Which locales are UTF-8 is the C library's to say; LANG counts when LC_ALL is empty.
+    const std::vector<std::string> locale{"LC_ALL=", "LANG=C"};
+    const CliRun run =
+        runCli({"--demo", "backup", "-o", (folder / "b.bin").string()}, {.environment = locale});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "HP 15c Collector's Edition")) << run.out;
+    EXPECT_TRUE(contains(run.err, "Reading firmware... 100%\n")) << run.err;
+    const std::string all =
+        run.out + run.err + runCli({"help", "info"}, {.environment = locale}).out;
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
 }
 
 // The help of every command and the manual page know each command and option.
