@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -148,12 +149,10 @@ TEST(CliDocs, EveryCommandAndOptionIsExplained) {
     std::vector<std::string> words;
     const auto addOptions = [&](const CLI::App& command) {
         for (const CLI::Option* option : command.get_options()) {
-            for (const std::string& name : option->get_lnames()) {
-                words.push_back("--" + name);
-            }
-            for (const std::string& name : option->get_snames()) {
-                words.push_back("-" + name);
-            }
+            std::ranges::transform(option->get_lnames(), std::back_inserter(words),
+                                   [](const std::string& name) { return "--" + name; });
+            std::ranges::transform(option->get_snames(), std::back_inserter(words),
+                                   [](const std::string& name) { return "-" + name; });
         }
     };
     addOptions(app);

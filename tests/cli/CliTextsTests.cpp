@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace pelwick::testing {
 namespace {
@@ -38,13 +39,9 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
         return args;
     };
 
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string kind; ///< empty: the command writes no JSON
-        std::string err;  ///< empty: the message of the JSON document, a text of the core's
-    };
-    const Case cases[] = {
+    // The arguments, the exit status, the error kind in JSON (empty: the command writes no JSON)
+    // and standard error (empty: the message of the JSON document, a text of the core's).
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"frobnicate"},
          2,
          "usage",
@@ -91,23 +88,23 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          "",
          "Refusing to replace " + dir + "existing.bin: it exists and is not a symbolic link.\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
+    for (const auto& [arguments, status, kind, text] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
         // Quiet leaves out the progress, never the failure.
-        std::vector<std::string> args = c.args;
+        std::vector<std::string> args = arguments;
         args.insert(args.begin(), "-q");
         const CliRun run = runCli(args);
-        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.status, status);
         EXPECT_EQ(run.out, "");
-        std::string err = c.err;
-        if (!c.kind.empty()) {
+        std::string err = text;
+        if (!kind.empty()) {
             std::vector<std::string> json = args;
             json.insert(json.begin(), "--json");
             const CliRun scripted = runCli(json);
-            EXPECT_EQ(scripted.status, c.status);
+            EXPECT_EQ(scripted.status, status);
             const auto doc = nlohmann::json::parse(scripted.out);
             EXPECT_EQ(doc["ok"], false);
-            EXPECT_EQ(doc["error"]["kind"], c.kind);
+            EXPECT_EQ(doc["error"]["kind"], kind);
             const std::string message = doc["error"]["message"];
             ASSERT_FALSE(message.empty());
             err = err.empty() ? message + '\n' : err;
