@@ -31,13 +31,9 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
     PseudoTerminal pty;
     const POSIXSerialLink holder(pty.slavePath(), 115200);
     std::filesystem::create_symlink(pty.slavePath(), dir + "ttyACM1");
-    // Listing a folder that does not exist would fail with a text of its own: nothing before the
-    // refusal touches a port.
-    const std::vector<std::string> noDevices{"--device-dir", dir + "absent"};
-    const auto on = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), noDevices.begin(), noDevices.end());
-        return args;
-    };
+    // A port, or a folder of ports, that does not exist: a refusal that came after the port was
+    // opened or listed would fail with a text of its own.
+    const std::string absent = dir + "absent";
 
     // The arguments, the exit status, the error kind in JSON (empty: the command writes no JSON)
     // and standard error (empty: the message of the JSON document, a text of the core's).
@@ -52,12 +48,14 @@ TEST(CliTexts, EachFailureSaysWhyOnStandardErrorWithItsStatusAndKind) {
          "usage",
          "--settle: Give the pause in seconds as a number from 0 to 10 (not \"1e300\").\nRun with "
          "--help for more information.\n"},
-        {on({"flash", dir + "small.bin", "--yes"}), 1, "firmwareWrongSize", ""},
-        {on({"batch", dir + "empty.bin", "--count", "1"}), 1, "firmwareEmpty", ""},
-        {on({"flash", image.string()}), 1, "notConfirmed",
+        {{"--port", absent, "flash", dir + "small.bin", "--yes"}, 1, "firmwareWrongSize", ""},
+        {{"--port", absent, "batch", dir + "empty.bin", "--count", "1"}, 1, "firmwareEmpty", ""},
+        {{"--port", absent, "flash", image.string()},
+         1,
+         "notConfirmed",
          "Refusing to flash without confirmation: standard input is not a terminal. Pass --yes "
          "to confirm.\n"},
-        {on({"info"}), 1, "file", ""},
+        {{"--device-dir", absent, "info"}, 1, "file", ""},
         // A serial adapter is listed but never tried.
         {{"--device-dir", dir + "dev", "info"}, 1, "noProgrammingCable", ""},
         {{"--port", dir + "dev/ttyUSB0", "info"},
