@@ -125,7 +125,6 @@ TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
     CalculatorBench bench;
     // Without a settle time, there are no pauses for the fast pace to leave out.
     bench.settle = "0.01";
-    const int lastPage = 1 + 14 + 224; // the applet's INIT, unlocks and pages
     const std::string notice = TransferPace::fallbackNotice;
     const auto count = [](const std::string& text, const std::string& part) {
         const std::regex pattern(part);
@@ -143,7 +142,8 @@ TEST(CliFastTransfer, FallsBackOnceSaysSoAndSucceeds) {
     for (const auto& [command, options, inOut, inErr] : cases) {
         const std::vector<std::string> args = bench.run(command, options);
         SCOPED_TRACE(::testing::PrintToString(args));
-        bench.calculators[0]->delayAppletRun(lastPage, 1.5);
+        // The last page: after the applet's INIT, unlocks and pages.
+        bench.calculators[0]->delayAppletRun(1 + 14 + 224, 1.5);
         const CliRun run = runCli(args);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(count(run.out, notice), inOut) << run.out;

@@ -52,23 +52,22 @@ TEST(CliJson, EachCommandWritesOneDocumentWithItsFacts) {
     const std::string backup = (folder / "backup.bin").string();
     // Each --demo run has a calculator of its own, which holds what the backup holds.
     const std::pair<std::vector<std::string>, Json> cases[] = {
-        {{"--demo", "ports"},
+        {{"--demo", "--json", "ports"},
          {{"/ports/0/path", "/dev/cu.usbmodemDEMO"}, {"/ports/0/tried", true}}},
-        {{"--demo", "info"},
+        {{"--demo", "--json", "info"},
          {{"/ok", true}, {"/chip", "ATSAM4LC2C"}, {"/cidr", "0xAB0A07E0"}, {"/supported", true}}},
-        {{"--demo", "backup", "-o", backup},
+        {{"--demo", "--json", "backup", "-o", backup},
          {{"/file", backup}, {"/calculator/checksum", "9090h"}, {"/calculator/known", true}}},
-        {{"checksum", image, "--against", backup},
+        {{"--json", "checksum", image, "--against", backup},
          {{"/against/checksum", "9090h"},
           {"/files/0/checksum", checksum},
           {"/files/0/verdict", "unrecognized"}}},
-        {{"--demo", "verify", backup}, {{"/ok", true}, {"/checksum", "9090h"}}},
-        {{"--demo", "flash", image, "--no-backup"}, {{"/ok", false}, {"/result", "notWritten"}}},
+        {{"--demo", "--json", "verify", backup}, {{"/ok", true}, {"/checksum", "9090h"}}},
+        {{"--demo", "--json", "flash", image, "--no-backup"},
+         {{"/ok", false}, {"/result", "notWritten"}}},
     };
     for (const auto& [args, facts] : cases) {
-        std::vector<std::string> json = args;
-        json.push_back("--json");
-        const Json doc = document(runCli(json));
+        const Json doc = document(runCli(args));
         for (const auto& [pointer, value] : facts.items()) {
             EXPECT_EQ(doc[Json::json_pointer(pointer)], value) << pointer << " in " << doc;
         }

@@ -7,13 +7,12 @@ namespace pelwick {
 namespace {
 
 using namespace std::chrono_literals;
-using Style = ProgressDisplay::Style;
 
 TEST(ProgressDisplay, RedrawsInPlaceAtMostTwentyTimesASecondAndAlwaysAtTheEnd) {
     std::ostringstream out;
     MonotonicClock::time_point now{};
     ProgressDisplay display(
-        out, Style::bar, [&] { return now; }, [] { return 100; });
+        out, ProgressDisplay::Style::bar, [&] { return now; }, [] { return 100; });
     display.page(FlashPageWrite{0x4000, 0, 224, {}});
     display.update(1 / 224.0, FlashProgressPhase::writing);
     const std::string first =
