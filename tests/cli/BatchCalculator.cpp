@@ -78,13 +78,11 @@ void BatchCalculator::plugIn() {
 }
 
 void BatchCalculator::stop() {
-    if (server_) {
-        {
-            const std::lock_guard lock(chip_->mutex);
-            chip_->server = nullptr;
-        }
-        server_.reset();
+    {
+        const std::lock_guard lock(chip_->mutex);
+        chip_->server = nullptr;
     }
+    server_.reset();
 }
 
 const ObservedCalculator& BatchCalculator::chip() const {

@@ -90,7 +90,6 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliRunOptions
     if (options.terminal) {
         ::close(slave);
         ::close(std::exchange(fds_[err], master));
-        type(options.input);
     }
 }
 
@@ -112,9 +111,8 @@ bool CliProcess::pump(double seconds, const auto& enough) {
         if ((fds_[out] < 0 && fds_[err] < 0) || left <= 0) {
             return false;
         }
-        if (::poll(polls, 2, static_cast<int>(left * 1000) + 1) <= 0) {
-            continue;
-        }
+        // Nothing ready (or an interrupted poll) leaves every revents 0.
+        ::poll(polls, 2, static_cast<int>(left * 1000) + 1);
         for (const Stream stream : {out, err}) {
             if (polls[stream].revents == 0) {
                 continue;

@@ -10,9 +10,8 @@ namespace pelwick::testing {
 /// How a pelwick-cli child is started.
 struct CliRunOptions {
     /// Standard input and standard error on a pseudo-terminal instead of /dev/null and a pipe;
-    /// `input` is typed into it. `err` then holds everything the terminal showed.
+    /// `err` then holds everything the terminal showed.
     bool terminal = false;
-    std::string input{};
     /// "NAME=value" entries for the child's environment. XDG_DATA_HOME is a folder of the test run
     /// unless given here, so that no default backup lands in a real home folder, and LC_ALL is
     /// C.UTF-8.

@@ -31,10 +31,7 @@ std::optional<std::string> inChildProcess(const std::function<bool()>& prepare,
     ::close(channel[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return report;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::optional(report) : std::nullopt;
 }
 
 std::optional<std::string> asNobody(const std::function<std::string()>& work,

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace pelwick::testing {
 
@@ -67,10 +68,7 @@ Bytes PseudoTerminal::read(std::size_t count, double timeout) {
 }
 
 void PseudoTerminal::closeMaster() {
-    if (master_ >= 0) {
-        ::close(master_);
-        master_ = -1;
-    }
+    ::close(std::exchange(master_, -1)); // a second close is of -1, and does nothing
 }
 
 } // namespace pelwick::testing
