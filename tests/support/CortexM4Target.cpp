@@ -256,8 +256,9 @@ std::uint64_t CortexM4Target::cpuReadRegister(std::uint64_t offset, unsigned siz
 void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
     commands_.push_back({value, fromCpu && (cpuRegister(UC_ARM_REG_PRIMASK) & 1u) != 0,
                          fromCpu ? cpuRegister(UC_ARM_REG_SP) : 0});
-    if (busyLeft_ > 0)
+    if (busyLeft_ > 0) {
         ++commandsWhileBusy_;
+    }
     errors_ = 0;
     const std::uint32_t command = value & 0x3F;
     const std::uint32_t page = (value >> 8) & 0xFFFF;
@@ -266,7 +267,9 @@ void CortexM4Target::executeCommand(std::uint32_t value, bool fromCpu) {
     const bool armedFailure = failNext_ == std::pair(command, page);
     if ((value & keyMask) != commandKey || !known || (needsPage && page >= pageCount) ||
         armedFailure) {
-        failNext_ = armedFailure ? std::nullopt : failNext_;
+        if (armedFailure) {
+            failNext_.reset();
+        }
         errors_ = fsrPROGE;
         busyLeft_ = busyPolls_;
         return;

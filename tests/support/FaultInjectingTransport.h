@@ -70,8 +70,8 @@ public:
     const std::vector<std::string>& commands() const { return commands_; }
     /// How many of them begin with `prefix`.
     long commandsStartingWith(const std::string& prefix) const {
-        return std::count_if(commands_.begin(), commands_.end(),
-                             [&](const std::string& c) { return c.starts_with(prefix); });
+        return std::ranges::count_if(commands_,
+                                     [&](const std::string& c) { return c.starts_with(prefix); });
     }
     /// Whether the fault has gone off.
     bool triggered() const { return triggered_; }

@@ -49,9 +49,8 @@ bool ObservedCalculator::bootloaderTouched() const {
     const auto bootloaderRegion = [](std::uint32_t region) {
         return region < kFirstApplicationRegion;
     };
-    return !bootloaderStores.empty() ||
-           std::any_of(writeOffsets.begin(), writeOffsets.end(), inBootloader) ||
-           std::any_of(unlockRequests.begin(), unlockRequests.end(), bootloaderRegion) ||
+    return !bootloaderStores.empty() || std::ranges::any_of(writeOffsets, inBootloader) ||
+           std::ranges::any_of(unlockRequests, bootloaderRegion) ||
            bootloader() != bootloaderAtStart_;
 }
 
